@@ -1,0 +1,24 @@
+#include "console.h"
+
+#include <cstdio>
+
+void prepareOutput()
+{
+    // Line buffering: a result line is written out as soon as its line feed
+    // is printed, whatever standard output is connected to. Both writers,
+    // printf and GMP's formatted output, share this stream.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+}
+
+void waitForKey()
+{
+    // A prompt has no line feed; flush it so it stands on the screen
+    // during the wait.
+    std::fflush(stdout);
+    std::getchar();
+}
+
+bool outputFailed()
+{
+    return std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+}
