@@ -1,0 +1,38 @@
+# Checks that the timed loops of the built benchmark really execute the work
+# they are written with. Included from tests/CMakeLists.txt, where the
+# targets cpubench_core and cpubench exist.
+#
+#   label "work":      workprobe runs one computing core, small, under
+#                      callgrind; workcount.py counts the executed
+#                      instructions and calls per loop iteration.
+#   label "codecheck": codecheck.py inspects the cpubench executable.
+
+find_package(Python3 COMPONENTS Interpreter)
+find_program(CPUBENCH_VALGRIND valgrind)
+
+# The probe is linked as a fixed-address executable, so the instruction
+# addresses callgrind reports are those objdump lists; workcount.py verifies
+# this before counting.
+add_executable(workprobe ${CMAKE_CURRENT_LIST_DIR}/workprobe.cpp)
+target_link_libraries(workprobe PRIVATE cpubench_core)
+target_link_options(workprobe PRIVATE -no-pie)
+
+if(NOT Python3_Interpreter_FOUND)
+    message(STATUS "Python 3 not found: work-count and code checks not registered")
+else()
+    if(NOT CPUBENCH_VALGRIND)
+        message(STATUS "valgrind not found: work-count tests (label work) not registered")
+    else()
+        foreach(kernel crosslog packedmul mulmod32 muldiv team copy copy-misaligned fillcopy gmp)
+            add_test(NAME work.${kernel}
+                     COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/workcount.py
+                             --probe $<TARGET_FILE:workprobe> --valgrind ${CPUBENCH_VALGRIND}
+                             --kernel ${kernel})
+            set_tests_properties(work.${kernel} PROPERTIES LABELS work TIMEOUT 300)
+        endforeach()
+    endif()
+
+    add_test(NAME codecheck
+             COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/codecheck.py $<TARGET_FILE:cpubench>)
+    set_tests_properties(codecheck PROPERTIES LABELS codecheck TIMEOUT 60)
+endif()
