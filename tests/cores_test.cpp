@@ -235,8 +235,8 @@ Buffer makeBuffer(size_t bytes, size_t offset)
 TEST(CopyBytes, AlignedAndMisalignedPathsCopyTheSameBytes)
 {
     const size_t bytes = 128 * 37;
-    for (size_t sourceOffset : {0, 1, 16}) {
-        for (size_t destinationOffset : {0, 3, 16}) {
+    for (size_t sourceOffset : {0u, 1u, 16u}) {
+        for (size_t destinationOffset : {0u, 3u, 16u}) {
             Buffer source = makeBuffer(bytes, sourceOffset);
             Buffer destination = makeBuffer(bytes + 1, destinationOffset);
             for (size_t i = 0; i < bytes; ++i)
@@ -261,7 +261,7 @@ bool allBytesAre(const unsigned char* data, size_t bytes, unsigned char value)
 TEST(FillCopy, AfterTheEightStepsBothBuffersHoldTheLastValue)
 {
     const size_t bytes = 128 * 1000;
-    for (size_t offset : {0, 1}) {
+    for (size_t offset : {0u, 1u}) {
         Buffer first = makeBuffer(bytes + 1, offset);
         Buffer second = makeBuffer(bytes + 1, 0);
         first.data[bytes] = 0x11;
