@@ -154,9 +154,9 @@ std::vector<std::string> splitLines(const std::string& text)
     return lines;
 }
 
-void expectTranscript(const std::string& output)
+void expectTranscript(const std::string& output,
+                      const std::vector<std::string>& expected = expectedLines())
 {
-    const std::vector<std::string> expected = expectedLines();
     const std::vector<std::string> actual = splitLines(output);
     ASSERT_EQ(actual.size(), expected.size()) << output;
     for (size_t i = 0; i < expected.size(); ++i)
@@ -209,6 +209,27 @@ TEST(FullRun, OutputThatCannotBeWrittenIsNotReportedAsSuccess)
     ChildProcess child = startChild(command(), {}, "/dev/full");
     closeStdin(child);
     ASSERT_TRUE(waitForExit(child, kFullRunSeconds));
+    EXPECT_EQ(child.exitStatus, 1);
+}
+
+TEST(FullRun, ShortOfMemoryReportsItInPlaceOfTheTimeAndEndsWithOne)
+{
+    if (!setting("CPUBENCH_RUNNER", "").empty() || std::string(CPUBENCH_SANITIZED) == "1")
+        GTEST_SKIP() << "needs the plain executable under an address-space limit";
+    // 3 GB of address space: the run and the first buffer fit, the second
+    // buffer does not.
+    std::vector<std::string> argv = {"prlimit", "--as=3000000000", "--"};
+    for (const std::string& word : command())
+        argv.push_back(word);
+    ChildProcess child = startChild(argv, {});
+    closeStdin(child);
+    ASSERT_TRUE(waitForExit(child, kFullRunSeconds));
+
+    std::vector<std::string> expected = expectedLines();
+    const auto copyLine = expected.end() - 3;
+    ASSERT_EQ(copyLine->rfind("Copy 2 GB", 0), 0u);
+    *copyLine = "Copy 2 GB   nicht genug Speicher";
+    expectTranscript(child.output, expected);
     EXPECT_EQ(child.exitStatus, 1);
 }
 
