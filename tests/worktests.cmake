@@ -7,8 +7,8 @@
 #                      instructions and calls per loop iteration.
 #   label "codecheck": codecheck.py inspects the cpubench executable.
 
-find_package(Python3 COMPONENTS Interpreter)
-find_program(CPUBENCH_VALGRIND valgrind)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_program(CPUBENCH_VALGRIND valgrind REQUIRED)
 
 # The probe is linked as a fixed-address executable, so the instruction
 # addresses callgrind reports are those objdump lists; workcount.py verifies
@@ -17,22 +17,14 @@ add_executable(workprobe ${CMAKE_CURRENT_LIST_DIR}/workprobe.cpp)
 target_link_libraries(workprobe PRIVATE cpubench_core)
 target_link_options(workprobe PRIVATE -no-pie)
 
-if(NOT Python3_Interpreter_FOUND)
-    message(STATUS "Python 3 not found: work-count and code checks not registered")
-else()
-    if(NOT CPUBENCH_VALGRIND)
-        message(STATUS "valgrind not found: work-count tests (label work) not registered")
-    else()
-        foreach(kernel crosslog packedmul mulmod32 muldiv team copy copy-misaligned fillcopy gmp)
-            add_test(NAME work.${kernel}
-                     COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/workcount.py
-                             --probe $<TARGET_FILE:workprobe> --valgrind ${CPUBENCH_VALGRIND}
-                             --kernel ${kernel})
-            set_tests_properties(work.${kernel} PROPERTIES LABELS work TIMEOUT 300)
-        endforeach()
-    endif()
+foreach(kernel crosslog packedmul mulmod32 muldiv team copy copy-misaligned fillcopy gmp)
+    add_test(NAME work.${kernel}
+             COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/workcount.py
+                     --probe $<TARGET_FILE:workprobe> --valgrind ${CPUBENCH_VALGRIND}
+                     --kernel ${kernel})
+    set_tests_properties(work.${kernel} PROPERTIES LABELS work TIMEOUT 300)
+endforeach()
 
-    add_test(NAME codecheck
-             COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/codecheck.py $<TARGET_FILE:cpubench>)
-    set_tests_properties(codecheck PROPERTIES LABELS codecheck TIMEOUT 60)
-endif()
+add_test(NAME codecheck
+         COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/codecheck.py $<TARGET_FILE:cpubench>)
+set_tests_properties(codecheck PROPERTIES LABELS codecheck TIMEOUT 60)
