@@ -184,8 +184,11 @@ TEST(FullRun, PrintsTheWholeTranscriptWaitsForEnterAndEndsWithZero)
     // Arguments change nothing.
     ChildProcess child = startChild(command({"--help", "-x", "42"}), environment);
 
-    // Each line reaches the pipe as soon as it is printed, and the prompt
-    // stands there while the run waits for the key.
+    // Each line reaches the pipe as soon as it is printed: the first result
+    // lines arrive while the later workloads still run...
+    ASSERT_TRUE(readUntil(child, "GMP mpz_pow_ui", kFullRunSeconds)) << child.output;
+    EXPECT_TRUE(isRunning(child));
+    // ...and the prompt stands there while the run waits for the key.
     ASSERT_TRUE(readUntil(child, "fertig! Beenden mit ENTER", kFullRunSeconds)) << child.output;
     EXPECT_TRUE(isRunning(child)) << "ended before the key was pressed";
     writeStdin(child, "\n");
