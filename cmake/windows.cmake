@@ -1,0 +1,56 @@
+# The Windows build (preset "windows", toolchain cmake/mingw-w64.cmake).
+#
+# GMP: scripts/build-gmp-dll.sh cross-builds the DLL from Debian's GMP source
+# into the build tree at configure time; it does nothing when its result is
+# up to date. The benchmark takes only gmp.h from it (the Windows header,
+# whose unsigned long is 32 bits) and loads the DLL at run time; the unit
+# tests link the import library for their independent check.
+#
+# Compiler runtimes: linked statically (libstdc++, libgcc, libgomp and
+# winpthreads end up inside the executable), so that cpubench.exe needs
+# nothing but system DLLs and the GMP DLL beside it.
+#
+# Output: build/windows/dist/ holds cpubench.exe with libgmp-10.dll beside
+# it, the folder to copy to a Windows machine. The executable in the build
+# tree itself has no DLL beside it: the tests choose which one it finds.
+
+set(GMP_WINDOWS_DIR ${CMAKE_BINARY_DIR}/gmp)
+set(GMP_BUILD_SCRIPT ${CMAKE_SOURCE_DIR}/scripts/build-gmp-dll.sh)
+
+execute_process(COMMAND bash ${GMP_BUILD_SCRIPT} ${GMP_WINDOWS_DIR} RESULT_VARIABLE gmpBuildResult)
+if(NOT gmpBuildResult EQUAL 0)
+    message(FATAL_ERROR "building the GMP DLL failed (${gmpBuildResult}); see ${GMP_WINDOWS_DIR}/work/build.log")
+endif()
+# A changed script reruns the configure step, and with it the script.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${GMP_BUILD_SCRIPT})
+
+set(GMP_DLL ${GMP_WINDOWS_DIR}/bin/libgmp-10.dll)
+set(GMP_DLL_DIR ${GMP_WINDOWS_DIR}/bin)
+set(GMP_IMPORT_LIBRARY ${GMP_WINDOWS_DIR}/lib/libgmp.dll.a)
+# Set before the find_path in the top-level list, which then keeps it.
+set(GMP_INCLUDE_DIR ${GMP_WINDOWS_DIR}/include CACHE PATH "Directory of the Windows gmp.h")
+# A system header, as gmp.h is on Linux: its inline functions are not held
+# to this project's warning flags (they narrow 64-bit limbs to 32-bit
+# unsigned long).
+include_directories(SYSTEM ${GMP_INCLUDE_DIR})
+foreach(file ${GMP_DLL} ${GMP_IMPORT_LIBRARY} ${GMP_INCLUDE_DIR}/gmp.h)
+    if(NOT EXISTS ${file})
+        message(FATAL_ERROR "${file} is missing after ${GMP_BUILD_SCRIPT}")
+    endif()
+endforeach()
+
+add_link_options(-static)
+# FindOpenMP names libgomp's import library (libgomp.dll.a), which would make
+# the executable need libgomp-1.dll; with -fopenmp on the link line instead,
+# the compiler driver links libgomp.a under -static.
+set_target_properties(OpenMP::OpenMP_CXX PROPERTIES INTERFACE_LINK_LIBRARIES "" INTERFACE_LINK_OPTIONS -fopenmp)
+
+set(CPUBENCH_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
+
+# Copies the built executable and the GMP DLL into the dist folder.
+function(cpubench_windows_dist target)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CPUBENCH_DIST_DIR}
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${target}> ${GMP_DLL} ${CPUBENCH_DIST_DIR}
+        VERBATIM)
+endfunction()
