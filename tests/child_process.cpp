@@ -87,7 +87,8 @@ bool reap(ChildProcess& child, int options)
 
 ChildProcess startChild(const std::vector<std::string>& argv,
                         const std::vector<std::string>& extraEnvironment,
-                        const std::string& stdoutFile)
+                        const std::string& stdoutFile,
+                        const std::string& workingDirectory)
 {
     int in[2];
     int out[2] = {-1, -1};
@@ -104,6 +105,8 @@ ChildProcess startChild(const std::vector<std::string>& argv,
     } else {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutFile.c_str(), O_WRONLY, 0);
     }
+    if (!workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
 
     std::vector<std::string> args = argv;
     std::vector<std::string> env = mergedEnvironment(extraEnvironment);

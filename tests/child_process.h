@@ -16,10 +16,12 @@ struct ChildProcess {
 
 // Starts argv[0] with the given arguments and extra environment entries
 // ("NAME=value", added to or replacing the test's own). When stdoutFile is
-// non-empty, standard output goes to that file instead of a pipe.
+// non-empty, standard output goes to that file instead of a pipe. When
+// workingDirectory is non-empty, the child starts in that directory.
 ChildProcess startChild(const std::vector<std::string>& argv,
                         const std::vector<std::string>& extraEnvironment,
-                        const std::string& stdoutFile = "");
+                        const std::string& stdoutFile = "",
+                        const std::string& workingDirectory = "");
 
 // Reads output until `expected` appears in everything read so far or the
 // timeout passes; true when it appeared.

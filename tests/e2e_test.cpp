@@ -48,6 +48,20 @@ std::string standInPath(const std::string& name)
 
 const std::string kNotFound = setting("CPUBENCH_NOT_FOUND", "libgmp.so.10 nicht gefunden");
 
+// The captured output as the comparisons see it. A Windows program writes
+// each line feed to a pipe as a carriage return and a line feed; with
+// CPUBENCH_STRIP_CR=1 those pairs count as plain line feeds. A carriage
+// return anywhere else stays and fails the comparison.
+std::string shown(const ChildProcess& child)
+{
+    std::string text = child.output;
+    if (setting("CPUBENCH_STRIP_CR", "") != "1")
+        return text;
+    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; ++at)
+        text.erase(at, 1);
+    return text;
+}
+
 // A full run takes about a minute on a two-core machine.
 constexpr double kFullRunSeconds = 900;
 constexpr double kQuickSeconds = 60;
@@ -60,7 +74,7 @@ TEST(BindFailure, UnloadableLibraryPrintsItsMessageAndEndsWithoutWaiting)
     ChildProcess child = startChild(command(), {standInPath("unloadable")});
     // Standard input stays open: the run must end without reading it.
     ASSERT_TRUE(waitForExit(child, kQuickSeconds)) << "the run waited for input";
-    EXPECT_EQ(child.output, kNotFound);
+    EXPECT_EQ(shown(child), kNotFound);
     EXPECT_EQ(child.exitStatus, 1);
 }
 
@@ -81,7 +95,7 @@ TEST_P(MissingEntry, ReportsTheFirstMissingNameThenWaitsForAKey)
     EXPECT_TRUE(isRunning(child)) << "ended before the key was pressed";
     writeStdin(child, "\n");
     ASSERT_TRUE(waitForExit(child, kQuickSeconds));
-    EXPECT_EQ(child.output, GetParam().message);
+    EXPECT_EQ(shown(child), GetParam().message);
     EXPECT_EQ(child.exitStatus, 1);
 }
 
@@ -106,7 +120,33 @@ TEST(BindFailure, EndOfInputEndsAFailedLookUpAtOnce)
     ChildProcess child = startChild(command(), {standInPath("no_probab_prime_p")});
     closeStdin(child);
     ASSERT_TRUE(waitForExit(child, kQuickSeconds));
-    EXPECT_EQ(child.output, "Error mpz_probab_prime");
+    EXPECT_EQ(shown(child), "Error mpz_probab_prime");
+    EXPECT_EQ(child.exitStatus, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Where the library is looked for
+
+// Windows searches the current working directory for a DLL unless the
+// program takes it out of the search order. The working directory may be a
+// download folder where anyone can leave a libgmp-10.dll, which would then
+// run inside the benchmark. CPUBENCH_CWD_DLL_DIR names a folder that holds a
+// loadable one; the executable's own folder has none, nor has the folder
+// the search path is set to, so the run must find no library at all.
+TEST(LibrarySearch, ALibraryInTheWorkingDirectoryIsNotLoaded)
+{
+    const std::string plantedIn = setting("CPUBENCH_CWD_DLL_DIR", "");
+    if (plantedIn.empty())
+        GTEST_SKIP() << "CPUBENCH_CWD_DLL_DIR is not set (set for the Windows build)";
+    // The stand-ins' parent folder holds folders only. An empty search path
+    // would not do: Wine puts WINEPATH and a semicolon before PATH, and the
+    // empty entry stands for the working directory.
+    const std::string searchPath = setting("CPUBENCH_LIBRARY_PATH_VAR", "LD_LIBRARY_PATH") + "=" +
+                                   setting("CPUBENCH_STANDIN_DIR", CPUBENCH_STANDIN_DIR);
+    ChildProcess child = startChild(command(), {searchPath}, "", plantedIn);
+    closeStdin(child);
+    ASSERT_TRUE(waitForExit(child, kQuickSeconds)) << "the run went on:\n" << child.output;
+    EXPECT_EQ(shown(child), kNotFound);
     EXPECT_EQ(child.exitStatus, 1);
 }
 
@@ -195,7 +235,7 @@ TEST(FullRun, PrintsTheWholeTranscriptWaitsForEnterAndEndsWithZero)
     ASSERT_TRUE(waitForExit(child, kQuickSeconds));
 
     EXPECT_EQ(child.exitStatus, 0);
-    expectTranscript(child.output);
+    expectTranscript(shown(child));
 
     // Only the banner and the first two result lines go through printf;
     // from the GMP result on, every line comes from GMP's formatted output.

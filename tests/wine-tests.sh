@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Runs the tests of the Windows build under Wine.
+#
+# Usage: tests/wine-tests.sh LINUX_BUILD_DIR WINDOWS_BUILD_DIR
+#   e.g. cmake --workflow --preset release
+#        cmake --preset windows && cmake --build --preset windows
+#        tests/wine-tests.sh build/release build/windows
+#
+# 1. CTest of the Windows build: unit_tests.exe under Wine, and the check
+#    that cpubench.exe imports system DLLs only.
+# 2. The end-to-end tests: the Linux test program (LINUX_BUILD_DIR/tests/
+#    e2e_tests) drives WINDOWS_BUILD_DIR/cpubench.exe through wine, with the
+#    real GMP DLL on WINEPATH for complete runs and the stand-in DLLs of the
+#    Windows build for the binding failures. One more test plants a
+#    loadable libgmp-10.dll in the working directory: it must not be loaded.
+#
+# Wine runs in a prefix of the Windows build's own (WINDOWS_BUILD_DIR/
+# wineprefix); its wineserver is stopped at the end, also after a failure.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 LINUX_BUILD_DIR WINDOWS_BUILD_DIR" >&2
+    exit 2
+fi
+linux=$(cd "$1" && pwd)
+windows=$(cd "$2" && pwd)
+e2e=$linux/tests/e2e_tests
+exe=$windows/cpubench.exe
+gmp_dir=$windows/gmp/bin
+standins=$windows/tests/standin
+
+for file in "$e2e" "$exe" "$gmp_dir/libgmp-10.dll" "$standins/complete/libgmp-10.dll"; do
+    [ -f "$file" ] || { echo "$0: $file is missing: build first" >&2; exit 1; }
+done
+# The tests choose which DLL the program finds: none may lie beside it.
+if [ -e "$windows/libgmp-10.dll" ]; then
+    echo "$0: $windows/libgmp-10.dll must not exist (it would be found before any other)" >&2
+    exit 1
+fi
+
+export WINEPREFIX=$windows/wineprefix
+export WINEDEBUG=-all
+# No dialog offering to install Wine's Mono or Gecko in a new prefix.
+export WINEDLLOVERRIDES='mscoree,mshtml='
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+# CTest makes the prefix first when it is new (that takes some seconds).
+echo "== Unit tests under Wine (prefix $WINEPREFIX)"
+ctest --test-dir "$windows" --output-on-failure
+
+echo "== End-to-end tests of cpubench.exe under Wine"
+CPUBENCH_RUNNER=wine \
+CPUBENCH_EXE="$exe" \
+CPUBENCH_LIBRARY_PATH_VAR=WINEPATH \
+WINEPATH="$gmp_dir" \
+CPUBENCH_STANDIN_DIR="$standins" \
+CPUBENCH_NOT_FOUND="libgmp-10.dll nicht gefunden" \
+CPUBENCH_PRINTF_SPY="" \
+CPUBENCH_STRIP_CR=1 \
+CPUBENCH_CWD_DLL_DIR="$standins/complete" \
+    "$e2e"
