@@ -24,11 +24,11 @@ set(CPUBENCH_WINE_ENVIRONMENT
     WINEPATH=${GMP_DLL_DIR})
 
 # A new prefix takes some seconds to set up: it is made before the first test
-# that runs against a timeout, and its wineserver is stopped after the last,
-# also when tests failed.
-add_test(NAME wine.prefix COMMAND wine wineboot --init)
-# (Without a running server wineserver -k fails: that is no test failure.)
-add_test(NAME wine.stop COMMAND sh -c "wineserver -k 2>/dev/null; exit 0")
+# that runs against a timeout. One persistent server serves all the tests
+# and is stopped after the last, also when tests failed (wine-server.sh says
+# why).
+add_test(NAME wine.prefix COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine-server.sh start)
+add_test(NAME wine.stop COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine-server.sh stop)
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${CPUBENCH_WINE_ENVIRONMENT}" TIMEOUT 300)
 set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${CPUBENCH_WINE_ENVIRONMENT}" TIMEOUT 60)
 

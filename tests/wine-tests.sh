@@ -15,7 +15,8 @@
 #    loadable libgmp-10.dll in the working directory: it must not be loaded.
 #
 # Wine runs in a prefix of the Windows build's own (WINDOWS_BUILD_DIR/
-# wineprefix); its wineserver is stopped at the end, also after a failure.
+# wineprefix) with one server that stays up until the end; it is stopped
+# then, also after a failure.
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
@@ -42,13 +43,16 @@ export WINEPREFIX=$windows/wineprefix
 export WINEDEBUG=-all
 # No dialog offering to install Wine's Mono or Gecko in a new prefix.
 export WINEDLLOVERRIDES='mscoree,mshtml='
-trap 'wineserver -k 2>/dev/null || true' EXIT
+here=$(cd "$(dirname "$0")" && pwd)
+trap 'sh "$here/wine-server.sh" stop' EXIT
 
 # CTest makes the prefix first when it is new (that takes some seconds).
 echo "== Unit tests under Wine (prefix $WINEPREFIX)"
 ctest --test-dir "$windows" --output-on-failure
 
 echo "== End-to-end tests of cpubench.exe under Wine"
+# One server for all the tests (CTest stopped its own): see wine-server.sh.
+sh "$here/wine-server.sh" start
 CPUBENCH_RUNNER=wine \
 CPUBENCH_EXE="$exe" \
 CPUBENCH_LIBRARY_PATH_VAR=WINEPATH \
