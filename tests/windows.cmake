@@ -48,6 +48,13 @@ foreach(group IN ITEMS "stopwatch:Stopwatch.*" "cores:-Stopwatch.*")
         LABELS unit TIMEOUT 600 ENVIRONMENT "${CPUBENCH_WINE_ENVIRONMENT}" FIXTURES_REQUIRED wine)
 endforeach()
 
+# cpubench-compare's tests; the one that runs the executable is Linux only.
+add_executable(compare_tests compare_test.cpp)
+target_link_libraries(compare_tests PRIVATE cpubench_compare_lib GTest::gtest_main)
+add_test(NAME compare COMMAND compare_tests)
+set_tests_properties(compare PROPERTIES
+    LABELS unit TIMEOUT 300 ENVIRONMENT "${CPUBENCH_WINE_ENVIRONMENT}" FIXTURES_REQUIRED wine)
+
 # cpubench.exe must need no DLL but the system's: the compiler runtimes are
 # linked in, and GMP is loaded at run time, not imported. Its log comes from
 # the Universal C Runtime, and no x87 logarithm is left in it.
