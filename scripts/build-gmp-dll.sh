@@ -8,9 +8,17 @@
 #   OUTDIR/bin/libgmp-10.dll    the DLL (fat build: picks CPU-specific code at run time)
 #   OUTDIR/include/gmp.h        header from the Windows configure (32-bit unsigned long)
 #   OUTDIR/lib/libgmp.dll.a     import library
+#   OUTDIR/legal/               what must travel with the DLL: GMP's licence
+#                               texts (COPYING.LESSERv3, COPYINGv3, COPYINGv2)
+#                               and GMP.txt (version, how it was built, where
+#                               its source is)
+#   OUTDIR/source/              GMP's complete corresponding source: the exact
+#                               source archive the DLL was built from, and one
+#                               patch with every change made to it before the
+#                               build (Debian's patches and this script's edits)
 #
-# If OUTDIR/bin/libgmp-10.dll already exists and is newer than this script,
-# nothing is done, so CI can call it on every run.
+# If the DLL and the files above already exist and the DLL is newer than this
+# script, nothing is done, so CI can call it on every run.
 #
 # The system apt configuration is never changed: the source package is fetched
 # through a private sources list and private lists/cache directories kept in
@@ -39,7 +47,7 @@ mkdir -p "$1"
 OUTDIR=$(cd "$1" && pwd)
 DLL="$OUTDIR/bin/libgmp-10.dll"
 
-if [ -f "$DLL" ] && [ "$DLL" -nt "$SCRIPT_PATH" ]; then
+if [ -f "$DLL" ] && [ "$DLL" -nt "$SCRIPT_PATH" ] && [ -f "$OUTDIR/legal/GMP.txt" ]; then
     say "$DLL is up to date, nothing to do"
     exit 0
 fi
@@ -184,12 +192,75 @@ if [ ! -d doc ]; then
 fi
 
 # ---------------------------------------------------------------------------
+# Corresponding source and licence texts, taken before the build: the source
+# archive as downloaded, and the tree as it is about to be configured,
+# against that archive's own content, as one patch.
+# ---------------------------------------------------------------------------
+ORIG=$(ls "$SRCDL"/gmp_*.orig.tar.* 2>/dev/null | head -n 1)
+[ -n "$ORIG" ] || die "no gmp .orig archive downloaded"
+VERSION=$(sed -n -E 's/^Version: ([0-9]+:)?//p' "$DSC" | head -n 1)
+UPSTREAM=${VERSION%%+*}
+UPSTREAM=${UPSTREAM%%-*}
+PATCH_NAME="gmp_$VERSION-windows-build.patch"
+rm -rf "$OUTDIR/source" "$OUTDIR/legal" "$WORK/pristine"
+mkdir -p "$OUTDIR/source" "$OUTDIR/legal" "$WORK/pristine"
+cp "$ORIG" "$OUTDIR/source/"
+tar -xf "$ORIG" -C "$WORK/pristine"
+PRISTINE=$(ls -d "$WORK"/pristine/*/ | head -n 1)
+PRISTINE=${PRISTINE%/}
+# Debian's packaging folder and quilt's bookkeeping are not built from.
+(cd "$WORK" && diff -ruN --exclude=debian --exclude=.pc \
+    "pristine/$(basename "$PRISTINE")" "$(basename "$SRC")" > "$OUTDIR/source/$PATCH_NAME") || [ $? -eq 1 ] \
+    || die "diff of the prepared tree failed"
+for licence in COPYING.LESSERv3 COPYINGv3 COPYINGv2; do
+    cp "$SRC/$licence" "$OUTDIR/legal/"
+done
+
+CONFIGURE_ARGS=(--host="$HOST" --build="$(gcc -dumpmachine)"
+    CC="$CC_WIN" CC_FOR_BUILD=gcc LDFLAGS="-static-libgcc"
+    --enable-shared --disable-static --enable-fat)
+
+cat > "$OUTDIR/legal/GMP.txt" <<TEXT
+libgmp-10.dll is GMP, the GNU Multiple Precision Arithmetic Library,
+version $UPSTREAM, built from Debian's source package gmp $VERSION.
+Upstream: https://gmplib.org/
+
+Licence: GMP is free software. You may redistribute and modify it under the
+terms of the GNU Lesser General Public License version 3 (COPYING.LESSERv3,
+which builds on COPYINGv3) or of the GNU General Public License version 2
+(COPYINGv2), or both in parallel. cpubench.exe loads the DLL at run time and
+does not contain any of GMP's code: you may replace libgmp-10.dll with
+another build of GMP 6 for 64-bit Windows.
+
+How it was built: cross-compiled on Debian for 64-bit Windows with
+$("$CC_WIN" --version | head -n 1),
+a "fat" build that picks code for the processor it runs on:
+    ./configure ${CONFIGURE_ARGS[*]}
+    make
+
+Source: the folder gmp-source holds GMP's complete corresponding source:
+  $(basename "$ORIG")
+      the exact source archive the DLL was built from (Debian's copy of
+      GMP $UPSTREAM, without the manual, which is not free software in
+      Debian's sense)
+  $PATCH_NAME
+      every change made to it before the build: Debian's patches
+      (among them the fix for CVE-2021-43618) and the removal of the
+      manual's folder from the build
+To build it again:
+    tar -xf $(basename "$ORIG")
+    cd $(basename "$PRISTINE")
+    patch -p1 < ../$PATCH_NAME
+    touch aclocal.m4 configure Makefile.in config.in */Makefile.in
+    ./configure ${CONFIGURE_ARGS[*]}
+    make
+TEXT
+
+# ---------------------------------------------------------------------------
 # Build
 # ---------------------------------------------------------------------------
 run_logged "configure (host $HOST, fat, shared)" \
-    ./configure --host="$HOST" --build="$(gcc -dumpmachine)" \
-        CC="$CC_WIN" CC_FOR_BUILD=gcc LDFLAGS="-static-libgcc" \
-        --enable-shared --disable-static --enable-fat --prefix="$OUTDIR"
+    ./configure "${CONFIGURE_ARGS[@]}" --prefix="$OUTDIR"
 
 JOBS=$(nproc 2>/dev/null || echo 2)
 run_logged "make -j$JOBS" make -j"$JOBS"
