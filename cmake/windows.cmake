@@ -10,9 +10,9 @@
 # winpthreads end up inside the executable), so that cpubench.exe needs
 # nothing but system DLLs and the GMP DLL beside it.
 #
-# Output: build/windows/dist/ holds cpubench.exe with libgmp-10.dll beside
-# it, the folder to copy to a Windows machine. The executable in the build
-# tree itself has no DLL beside it: the tests choose which one it finds.
+# Output: the zip made by the preset package-windows (cmake/packaging.cmake)
+# is what goes to a Windows machine. The executable in the build tree itself
+# has no DLL beside it: the tests choose which one it finds.
 
 set(GMP_WINDOWS_DIR ${CMAKE_BINARY_DIR}/gmp)
 set(GMP_BUILD_SCRIPT ${CMAKE_SOURCE_DIR}/scripts/build-gmp-dll.sh)
@@ -33,7 +33,7 @@ set(GMP_INCLUDE_DIR ${GMP_WINDOWS_DIR}/include CACHE PATH "Directory of the Wind
 # to this project's warning flags (they narrow 64-bit limbs to 32-bit
 # unsigned long).
 include_directories(SYSTEM ${GMP_INCLUDE_DIR})
-foreach(file ${GMP_DLL} ${GMP_IMPORT_LIBRARY} ${GMP_INCLUDE_DIR}/gmp.h)
+foreach(file ${GMP_DLL} ${GMP_IMPORT_LIBRARY} ${GMP_INCLUDE_DIR}/gmp.h ${GMP_WINDOWS_DIR}/legal/GMP.txt)
     if(NOT EXISTS ${file})
         message(FATAL_ERROR "${file} is missing after ${GMP_BUILD_SCRIPT}")
     endif()
@@ -66,13 +66,3 @@ add_link_options(-static)
 # the executable need libgomp-1.dll; with -fopenmp on the link line instead,
 # the compiler driver links libgomp.a under -static.
 set_target_properties(OpenMP::OpenMP_CXX PROPERTIES INTERFACE_LINK_LIBRARIES "" INTERFACE_LINK_OPTIONS -fopenmp)
-
-set(CPUBENCH_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
-
-# Copies the built executable and the GMP DLL into the dist folder.
-function(cpubench_windows_dist target)
-    add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${CPUBENCH_DIST_DIR}
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${target}> ${GMP_DLL} ${CPUBENCH_DIST_DIR}
-        VERBATIM)
-endfunction()

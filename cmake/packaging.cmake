@@ -1,0 +1,114 @@
+# Installation rules and packages (CPack).
+#
+#   cmake --install BUILD_DIR --prefix DIR
+#       the two programs and their documentation
+#   cmake --workflow --preset package-linux
+#       build/packages/cpubench_<version>_amd64.deb
+#       build/packages/cpubench-<version>-linux-x86_64.tar.gz
+#   cmake --workflow --preset package-windows
+#       build/packages/cpubench-<version>-windows-x86_64.zip
+#
+# The version is the project's (project() in the top-level list); it names
+# the packages and stands in the man pages, never in the transcript.
+
+set(CPUBENCH_PACKAGE_OUTPUT_DIR ${CMAKE_SOURCE_DIR}/build/packages)
+set(CPUBENCH_STAGE_DIR ${CMAKE_BINARY_DIR}/package-files)
+
+if(WIN32)
+    # One flat folder, as Windows users expect of a zip that runs from
+    # wherever it is unpacked: the programs, the GMP DLL beside them, the
+    # texts with Windows line endings, and what GMP's licence asks to pass
+    # on with its DLL: the licence texts and the complete source.
+    install(TARGETS cpubench cpubench-compare RUNTIME DESTINATION .)
+    install(FILES ${GMP_DLL} DESTINATION .)
+    foreach(text README.md:README.txt LICENSE:LICENSE.txt)
+        string(REPLACE ":" ";" names ${text})
+        list(GET names 0 from)
+        list(GET names 1 to)
+        configure_file(${CMAKE_SOURCE_DIR}/${from} ${CPUBENCH_STAGE_DIR}/${to} @ONLY NEWLINE_STYLE CRLF)
+        install(FILES ${CPUBENCH_STAGE_DIR}/${to} DESTINATION .)
+    endforeach()
+    configure_file(${GMP_WINDOWS_DIR}/legal/GMP.txt ${CPUBENCH_STAGE_DIR}/GMP.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CPUBENCH_STAGE_DIR}/GMP.txt
+                  ${GMP_WINDOWS_DIR}/legal/COPYING.LESSERv3
+                  ${GMP_WINDOWS_DIR}/legal/COPYINGv3
+                  ${GMP_WINDOWS_DIR}/legal/COPYINGv2
+            DESTINATION .)
+    install(DIRECTORY ${GMP_WINDOWS_DIR}/source/ DESTINATION gmp-source)
+
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-windows-x86_64)
+else()
+    include(GNUInstallDirs)
+    install(TARGETS cpubench cpubench-compare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+
+    # Man pages, with the version filled in, compressed as Debian's policy
+    # asks (gzip -9, no name or time stamp in the header).
+    set(manPages "")
+    foreach(page cpubench cpubench-compare)
+        configure_file(${CMAKE_SOURCE_DIR}/doc/${page}.1.in ${CPUBENCH_STAGE_DIR}/${page}.1 @ONLY)
+        add_custom_command(OUTPUT ${CPUBENCH_STAGE_DIR}/${page}.1.gz
+            COMMAND gzip -9nkf ${CPUBENCH_STAGE_DIR}/${page}.1
+            DEPENDS ${CPUBENCH_STAGE_DIR}/${page}.1
+            VERBATIM)
+        list(APPEND manPages ${CPUBENCH_STAGE_DIR}/${page}.1.gz)
+    endforeach()
+    add_custom_target(man_pages ALL DEPENDS ${manPages})
+    install(FILES ${manPages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+    install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
+    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
+
+    # What Debian keeps in /usr/share/doc/<package>: the licence as a
+    # machine-readable copyright file, and the changelog. Only the .deb
+    # asks for these.
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/changelog.in ${CPUBENCH_STAGE_DIR}/changelog @ONLY)
+    add_custom_command(OUTPUT ${CPUBENCH_STAGE_DIR}/changelog.gz
+        COMMAND gzip -9nkf ${CPUBENCH_STAGE_DIR}/changelog
+        DEPENDS ${CPUBENCH_STAGE_DIR}/changelog
+        VERBATIM)
+    add_custom_target(debian_changelog ALL DEPENDS ${CPUBENCH_STAGE_DIR}/changelog.gz)
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${CPUBENCH_STAGE_DIR}/changelog.gz
+            DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+
+    set(CPACK_GENERATOR DEB TGZ)
+    set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-linux-x86_64)
+    # cmake/cpack-generator.cmake picks the components of each package.
+    set(CPACK_CPUBENCH_DEB_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench debian /)
+    set(CPACK_CPUBENCH_ARCHIVE_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /)
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-generator.cmake)
+
+    set(CPACK_DEBIAN_FILE_NAME cpubench_${PROJECT_VERSION}_amd64.deb)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+    set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+    # The libraries the executables link, as dpkg-shlibdeps finds them, and
+    # GMP, which no tool can find: the program loads it by name at run time.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS libgmp10)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+
+set(CPACK_PACKAGE_NAME cpubench)
+set(CPACK_PACKAGE_VENDOR "The cpubench developers")
+set(CPACK_PACKAGE_CONTACT "The cpubench developers <cpubench@users.noreply.example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console CPU benchmark with fixed workloads")
+# Wrapped by hand: the .deb's control file keeps the lines as they are.
+set(CPACK_PACKAGE_DESCRIPTION [[
+cpubench runs seven fixed workloads in nine timed runs and prints one line
+per run with the values it computed and the time it took: scalar
+floating-point multiply with the C library's log, SSE2 packed multiply,
+big-integer power through GMP, a 128-bit multiply-divide on one thread and
+on teams of 4, 8 and 18 threads, a 32-bit multiply-modulo chain, and a 2 GB
+memory fill and copy. All sizes and inputs are built in, so the values
+printed are the same on every machine and only the times differ.
+
+cpubench-compare puts the saved output of several machines side by side,
+with each time as a ratio to the first machine's, and flags a machine whose
+values are wrong.]])
+set(CPACK_STRIP_FILES ON)
+set(CPACK_THREADS 0)
+# CPack leaves its files in the build tree; the packages are also copied to
+# one folder for all builds.
+set(CPACK_CPUBENCH_OUTPUT_DIR ${CPUBENCH_PACKAGE_OUTPUT_DIR})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/cpack-collect.cmake)
+include(CPack)
