@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs the tests of the Windows build under Wine.
 #
-# Usage: tests/wine-tests.sh LINUX_BUILD_DIR WINDOWS_BUILD_DIR
+# Usage: tests/wine-tests.sh LINUX_BUILD_DIR WINDOWS_BUILD_DIR [PACKAGE_DIR]
 #   e.g. cmake --workflow --preset release
-#        cmake --preset windows && cmake --build --preset windows
-#        tests/wine-tests.sh build/release build/windows
+#        cmake --workflow --preset package-windows
+#        tests/wine-tests.sh build/release build/windows build/packages
 #
 # 1. CTest of the Windows build: unit_tests.exe under Wine, and the check
 #    that cpubench.exe imports system DLLs only.
@@ -13,18 +13,24 @@
 #    real GMP DLL on WINEPATH for complete runs and the stand-in DLLs of the
 #    Windows build for the binding failures. One more test plants a
 #    loadable libgmp-10.dll in the working directory: it must not be loaded.
+# 3. With PACKAGE_DIR: the Windows zip found there, unpacked into an empty
+#    folder as a user would, holds what it must; cpubench.exe runs from
+#    there with the DLL beside it and standard input at end of file, and the
+#    zip's cpubench-compare.exe finds the transcript complete and exact.
 #
 # Wine runs in a prefix of the Windows build's own (WINDOWS_BUILD_DIR/
 # wineprefix) with one server that stays up until the end; it is stopped
 # then, also after a failure.
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-    echo "usage: $0 LINUX_BUILD_DIR WINDOWS_BUILD_DIR" >&2
+if [ $# -ne 2 ] && [ $# -ne 3 ]; then
+    echo "usage: $0 LINUX_BUILD_DIR WINDOWS_BUILD_DIR [PACKAGE_DIR]" >&2
     exit 2
 fi
 linux=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
+packages=""
+[ $# -eq 3 ] && packages=$(cd "$3" && pwd)
 e2e=$linux/tests/e2e_tests
 exe=$windows/cpubench.exe
 gmp_dir=$windows/gmp/bin
@@ -44,7 +50,8 @@ export WINEDEBUG=-all
 # No dialog offering to install Wine's Mono or Gecko in a new prefix.
 export WINEDLLOVERRIDES='mscoree,mshtml='
 here=$(cd "$(dirname "$0")" && pwd)
-trap 'sh "$here/wine-server.sh" stop' EXIT
+unpacked=$(mktemp -d)
+trap 'sh "$here/wine-server.sh" stop; rm -rf "$unpacked"' EXIT
 
 # CTest makes the prefix first when it is new (that takes some seconds).
 echo "== Unit tests under Wine (prefix $WINEPREFIX)"
@@ -63,3 +70,32 @@ CPUBENCH_PRINTF_SPY="" \
 CPUBENCH_STRIP_CR=1 \
 CPUBENCH_CWD_DLL_DIR="$standins/complete" \
     "$e2e"
+
+[ -n "$packages" ] || exit 0
+zips=("$packages"/cpubench-*-windows-x86_64.zip)
+if [ ${#zips[@]} -ne 1 ] || [ ! -f "${zips[0]}" ]; then
+    echo "$0: expected exactly one cpubench-*-windows-x86_64.zip in $packages" >&2
+    exit 1
+fi
+echo "== $(basename "${zips[0]}"), unpacked into an empty folder, under Wine"
+(cd "$unpacked" && cmake -E tar xf "${zips[0]}")
+folder=("$unpacked"/*)
+if [ ${#folder[@]} -ne 1 ] || [ ! -d "${folder[0]}" ]; then
+    echo "FAIL: the zip holds ${#folder[@]} top-level entries, not one folder" >&2
+    exit 1
+fi
+cd "${folder[0]}"
+for file in cpubench.exe cpubench-compare.exe libgmp-10.dll README.txt LICENSE.txt GMP.txt \
+            COPYING.LESSERv3 COPYINGv3 COPYINGv2 gmp-source/*.orig.tar.* gmp-source/*.patch; do
+    [ -f "$file" ] || { echo "FAIL: the zip lacks $file" >&2; exit 1; }
+done
+# No search path: the DLL must be found beside the program.
+status=0
+env -u WINEPATH wine cpubench.exe </dev/null >run.txt || status=$?
+if [ $status -ne 0 ]; then
+    cat run.txt
+    echo "FAIL: cpubench.exe from the zip ended with status $status" >&2
+    exit 1
+fi
+wine cpubench-compare.exe run.txt || { echo "FAIL: the zip's run is not complete and exact" >&2; exit 1; }
+echo "zip test: 1 passed, 0 failed"
