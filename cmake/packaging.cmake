@@ -21,13 +21,14 @@ if(WIN32)
     # on with its DLL: the licence texts and the complete source.
     install(TARGETS cpubench cpubench-compare RUNTIME DESTINATION .)
     install(FILES ${GMP_DLL} DESTINATION .)
-    foreach(text README.md:README.txt LICENSE:LICENSE.txt)
-        string(REPLACE ":" ";" names ${text})
-        list(GET names 0 from)
-        list(GET names 1 to)
-        configure_file(${CMAKE_SOURCE_DIR}/${from} ${CPUBENCH_STAGE_DIR}/${to} @ONLY NEWLINE_STYLE CRLF)
-        install(FILES ${CPUBENCH_STAGE_DIR}/${to} DESTINATION .)
-    endforeach()
+    # The README has a few characters beyond ASCII (×, →): a byte order
+    # mark tells every Notepad that the text is UTF-8.
+    string(ASCII 239 187 191 utf8Mark)
+    file(READ ${CMAKE_SOURCE_DIR}/README.md readme)
+    file(CONFIGURE OUTPUT ${CPUBENCH_STAGE_DIR}/README.txt CONTENT "${utf8Mark}${readme}" @ONLY NEWLINE_STYLE CRLF)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/README.md)
+    configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${CPUBENCH_STAGE_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CPUBENCH_STAGE_DIR}/README.txt ${CPUBENCH_STAGE_DIR}/LICENSE.txt DESTINATION .)
     configure_file(${GMP_WINDOWS_DIR}/legal/GMP.txt ${CPUBENCH_STAGE_DIR}/GMP.txt @ONLY NEWLINE_STYLE CRLF)
     install(FILES ${CPUBENCH_STAGE_DIR}/GMP.txt
                   ${GMP_WINDOWS_DIR}/legal/COPYING.LESSERv3
