@@ -43,31 +43,28 @@ else()
     include(GNUInstallDirs)
     install(TARGETS cpubench cpubench-compare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 
-    # Man pages, with the version filled in, compressed as Debian's policy
-    # asks (gzip -9, no name or time stamp in the header).
-    set(manPages "")
-    foreach(page cpubench cpubench-compare)
-        configure_file(${CMAKE_SOURCE_DIR}/doc/${page}.1.in ${CPUBENCH_STAGE_DIR}/${page}.1 @ONLY)
-        add_custom_command(OUTPUT ${CPUBENCH_STAGE_DIR}/${page}.1.gz
-            COMMAND gzip -9nkf ${CPUBENCH_STAGE_DIR}/${page}.1
-            DEPENDS ${CPUBENCH_STAGE_DIR}/${page}.1
+    # The man pages and Debian's changelog, with the version filled in,
+    # compressed as Debian's policy asks (gzip -9, no name or time stamp in
+    # the header).
+    set(compressed "")
+    foreach(text doc/cpubench.1 doc/cpubench-compare.1 packaging/debian/changelog)
+        get_filename_component(name ${text} NAME)
+        configure_file(${CMAKE_SOURCE_DIR}/${text}.in ${CPUBENCH_STAGE_DIR}/${name} @ONLY)
+        add_custom_command(OUTPUT ${CPUBENCH_STAGE_DIR}/${name}.gz
+            COMMAND gzip -9nkf ${CPUBENCH_STAGE_DIR}/${name}
+            DEPENDS ${CPUBENCH_STAGE_DIR}/${name}
             VERBATIM)
-        list(APPEND manPages ${CPUBENCH_STAGE_DIR}/${page}.1.gz)
+        list(APPEND compressed ${CPUBENCH_STAGE_DIR}/${name}.gz)
     endforeach()
-    add_custom_target(man_pages ALL DEPENDS ${manPages})
-    install(FILES ${manPages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+    add_custom_target(compressed_texts ALL DEPENDS ${compressed})
+
+    install(FILES ${CPUBENCH_STAGE_DIR}/cpubench.1.gz ${CPUBENCH_STAGE_DIR}/cpubench-compare.1.gz
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
     install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
-
     # What Debian keeps in /usr/share/doc/<package>: the licence as a
     # machine-readable copyright file, and the changelog. Only the .deb
     # asks for these.
-    configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/changelog.in ${CPUBENCH_STAGE_DIR}/changelog @ONLY)
-    add_custom_command(OUTPUT ${CPUBENCH_STAGE_DIR}/changelog.gz
-        COMMAND gzip -9nkf ${CPUBENCH_STAGE_DIR}/changelog
-        DEPENDS ${CPUBENCH_STAGE_DIR}/changelog
-        VERBATIM)
-    add_custom_target(debian_changelog ALL DEPENDS ${CPUBENCH_STAGE_DIR}/changelog.gz)
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${CPUBENCH_STAGE_DIR}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
 
