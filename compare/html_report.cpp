@@ -25,7 +25,7 @@ const char kStyle[] = R"(
     --base: #e3a64f; --whisker: #e6edf3; --bad: #ff7b72; --badbg: #3a1d1d; }
 }
 body { font: 14px/1.45 system-ui, -apple-system, "Segoe UI", sans-serif; color: var(--fg);
-  background: var(--bg); margin: 1.5rem auto; padding: 0 1rem; max-width: 64rem; }
+  background: var(--bg); margin: 1.5rem auto; padding: 0 1rem; max-width: 80rem; }
 h1 { font-size: 1.5rem; margin: 0 0 .5rem; }
 h2 { font-size: 1.2rem; margin: 2rem 0 .5rem; border-bottom: 1px solid var(--line); }
 h3 { font-size: 1rem; margin: 1.25rem 0 .25rem; }
