@@ -8,14 +8,14 @@ namespace {
 using expected::kLines;
 
 // The chart's geometry in SVG user units (the chart scales with the page).
-constexpr double kChartWidth = 760;
-constexpr double kLabelWidth = 190; // machine names, right-aligned before the bars
-constexpr double kTextWidth = 150;  // the time and ratio after the longest whisker
+constexpr double kChartWidth = 600;
+constexpr double kLabelWidth = 160; // machine names, right-aligned before the bars
+constexpr double kTextWidth = 130;  // the time and ratio after the longest whisker
 constexpr double kPlotWidth = kChartWidth - kLabelWidth - kTextWidth;
 constexpr double kRowHeight = 22;
 constexpr double kBarHeight = 14;
 constexpr double kTop = 8;
-constexpr std::size_t kNameLength = 28; // longer names are cut, the full one in a tooltip
+constexpr std::size_t kNameLength = 24; // longer names are cut, the full one in a tooltip
 
 const char kStyle[] = R"(
 :root { --fg: #1f2328; --bg: #ffffff; --muted: #59636e; --line: #d1d9e0; --bar: #4c78a8;
@@ -38,6 +38,7 @@ th, td { border: 1px solid var(--line); padding: .2rem .45rem; text-align: left;
 td.num { text-align: right; white-space: nowrap; }
 td .range { display: block; font-size: .8em; color: var(--muted); }
 tr.flagged th:first-child, td.wrong { background: var(--badbg); }
+.charts { display: grid; grid-template-columns: repeat(auto-fill, minmax(32rem, 1fr)); gap: .5rem 2rem; }
 figure { margin: 0; break-inside: avoid; page-break-inside: avoid; }
 svg.chart { width: 100%; height: auto; display: block; font-size: 12px; }
 svg.chart text { fill: var(--fg); }
@@ -55,6 +56,7 @@ ul.problems li { color: var(--bad); }
     --whisker: #000; --bad: #b00020; --badbg: #fdecea; }
   body { margin: 0; max-width: none; font-size: 10pt; }
   .scroll { overflow: visible; }
+  .charts { display: block; }
   h2 { break-after: avoid; page-break-after: avoid; }
   * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
 }
@@ -257,8 +259,10 @@ void writeHtml(std::ostream& out, const Comparison& c, const TableOptions& optio
            "slowest run, where it has two or more. Dashed line: the baseline's median. ~ after a ratio: within "
            "run-to-run noise (a plain overlap of the ranges, not a significance test). Red: wrong values or "
            "incomplete runs.</p>\n";
+    out << "<div class=\"charts\">\n";
     for (std::size_t line = 0; line < kLines.size(); ++line)
         writeChart(out, c, line);
+    out << "</div>\n";
 
     out << "<h2>log fingerprints</h2>\n<p class=\"muted\">The values of double mul log depend on the C library's log. "
            "Compare that line's time only between machines of one group.</p>\n<ul>\n";
