@@ -40,7 +40,7 @@ td .range { display: block; font-size: .8em; color: var(--muted); }
 tr.flagged th:first-child, td.wrong { background: var(--badbg); }
 .charts { display: grid; grid-template-columns: repeat(auto-fill, minmax(32rem, 1fr)); gap: .5rem 2rem; }
 figure { margin: 0; break-inside: avoid; page-break-inside: avoid; }
-svg.chart { width: 100%; height: auto; display: block; font-size: 12px; }
+svg.chart { width: 100%; max-width: 44rem; height: auto; display: block; font-size: 12px; }
 svg.chart text { fill: var(--fg); }
 svg.chart .name { text-anchor: end; }
 svg.chart .bar { fill: var(--bar); }
