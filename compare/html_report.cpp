@@ -76,7 +76,7 @@ std::string shortName(const std::string& name)
 
 bool isBad(const Comparison& c, std::size_t m, std::size_t line)
 {
-    return c.stats[m].fromFlawedRuns || c.stats[m].lines[line].mark == Mark::wrong;
+    return c.stats[m].lines[line].mark == Mark::wrong;
 }
 
 void writeMachines(std::ostream& out, const Comparison& c)
@@ -206,7 +206,9 @@ void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
         if (!cell.ratio.empty())
             text += "  " + cell.ratio + cell.noise;
         if (bad)
-            text += c.stats[m].fromFlawedRuns ? "  flawed runs" : "  WRONG";
+            text += "  WRONG";
+        else if (c.stats[m].fromFlawedRuns)
+            text += "  (no good run)";
         out << "<text class=\"time" << (bad ? " bad" : "") << "\" x=\""
             << number(std::max(x(stats.median), x(stats.slowest)) + 6) << "\" y=\"" << number(middle + 4) << "\">"
             << htmlEscaped(text) << "</text>\n";

@@ -95,7 +95,7 @@ void writeJson(std::ostream& out, const Comparison& c)
         const MachineStats& stats = c.stats[m];
         json runs = json::array();
         for (std::size_t r = 0; r < machine.runs.size(); ++r)
-            runs.push_back(runJson(machine.runs[r], stats.used[r] && !stats.fromFlawedRuns));
+            runs.push_back(runJson(machine.runs[r], stats.used[r]));
         json lines = json::array();
         for (std::size_t line = 0; line < kLines.size(); ++line)
             lines.push_back(statsJson(stats.lines[line], line));

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -208,7 +209,12 @@ ReadResult readMachine(const std::string& path)
     result.machine.source = path;
     std::error_code error;
     if (path != "-" && fs::is_directory(path, error)) {
-        readDirectory(path, result);
+        // A name the system's narrow encoding cannot hold throws on Windows.
+        try {
+            readDirectory(path, result);
+        } catch (const std::exception& e) {
+            result.errors.push_back(path + ": cannot read the directory: " + e.what());
+        }
         return result;
     }
     result.machine.name = path;
