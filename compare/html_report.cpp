@@ -69,9 +69,15 @@ std::string number(double value, const char* format = "%.1f")
     return text;
 }
 
+// Cut where no UTF-8 sequence is split.
 std::string shortName(const std::string& name)
 {
-    return name.size() <= kNameLength ? name : name.substr(0, kNameLength - 3) + "...";
+    if (name.size() <= kNameLength)
+        return name;
+    std::size_t cut = kNameLength - 3;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    return name.substr(0, cut) + "...";
 }
 
 bool isBad(const Comparison& c, std::size_t m, std::size_t line)
