@@ -85,14 +85,19 @@ TEST(ReportInBrowser, ChartsAndBarsAsRendered)
 
     const fs::path work = fs::path(testing::TempDir()) / "report_browser";
     fs::remove_all(work);
-    // Three machines of three runs each; one name needs escaping in HTML.
-    const std::vector<std::pair<std::string, double>> machines = {
-        {"alpha", 1.0}, {"beta & <gamma>", 1.6}, {"delta", 0.55}};
-    for (const auto& [name, scale] : machines) {
-        fs::create_directories(work / name);
+    // Three machines of three runs each, each with a spread of its own (so
+    // that a bar drawn to another figure than the median shows); one name
+    // needs escaping in HTML.
+    struct Machine {
+        std::string first; // the name
+        double scale, spread;
+    };
+    const std::vector<Machine> machines = {{"alpha", 1.0, 0.02}, {"beta & <gamma>", 1.6, 0.15}, {"delta", 0.55, 0.3}};
+    for (const Machine& machine : machines) {
+        fs::create_directories(work / machine.first);
         for (int i = 1; i <= 3; ++i)
-            std::ofstream(work / name / ("run-" + std::to_string(i) + ".txt"), std::ios::binary)
-                << run(scale * (1 + 0.02 * (i - 2)));
+            std::ofstream(work / machine.first / ("run-" + std::to_string(i) + ".txt"), std::ios::binary)
+                << run(machine.scale * (1 + machine.spread * (i - 2)));
     }
     std::ofstream(work / "alpha" / "machine.json") << R"({"processor": "Test CPU", "logical_cpus": 4})";
 
