@@ -64,10 +64,13 @@ else()
     install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
     # What Debian keeps in /usr/share/doc/<package>: the licence as a
-    # machine-readable copyright file, and the changelog. Only the .deb
-    # asks for these.
+    # machine-readable copyright file, and the changelog; and lintian's
+    # overrides. Only the .deb asks for these.
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${CPUBENCH_STAGE_DIR}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME cpubench
+            COMPONENT debian EXCLUDE_FROM_ALL)
 
     set(CPACK_GENERATOR DEB TGZ RPM)
     set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-linux-x86_64)
