@@ -125,7 +125,10 @@ cpubench-compare puts the saved output of several machines side by side,
 with each time as a ratio to the first machine's, and flags a machine whose
 values are wrong.]])
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}")
+# rpmbuild would strip the programs once more after CPack: the RPM ships
+# them as the other packages do.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
+%define __os_install_post %{nil}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_THREADS 0)
 # CPack leaves its files in the build tree; the packages are also copied to

@@ -119,7 +119,8 @@ if in_root "$work/debian11" DEBIAN_FRONTEND=noninteractive apt-get install -y -q
     in_root "$work/debian11" cpubench </dev/null >"$work/debian11/tmp/run.txt" || status=$?
     [ $status -eq 0 ] || fail "the installed cpubench ended with status $status in Debian 11"
     in_root "$work/debian11" cpubench-compare /tmp/run.txt || fail "the installed cpubench-compare rejects the transcript"
-    in_root "$work/debian11" apt-get remove -y -q cpubench >/dev/null
+    in_root "$work/debian11" apt-get remove -y -q cpubench >"$work/apt.log" 2>&1 \
+        || { cat "$work/apt.log" >&2; fail "apt-get cannot remove the .deb"; }
     [ ! -e "$work/debian11/usr/bin/cpubench" ] || fail "apt-get remove left /usr/bin/cpubench"
 else
     cat "$work/apt.log" >&2
