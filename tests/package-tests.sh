@@ -8,9 +8,10 @@
 #
 # DEBIAN11_DIR holds the Debian 11 roots the build script makes: minbase
 # (as debootstrap made it, without libgomp1) and root (with the build
-# dependencies, among them libgomp1 and libgmp10). Neither is changed: the
-# .deb is installed into a throwaway copy of minbase.
+# dependencies, among them libgomp1 and libgmp10). Both are left as they
+# were: the .deb is installed into a throwaway copy of minbase.
 #
+# - The checks of the machine code (codecheck.py) on the Debian 11 build.
 # - Host checks: the .deb's files and declared dependencies, the man pages
 #   (groff without warnings), the C++ and GCC runtimes linked in; the
 #   newest glibc that cpubench needs is at most Debian 11's (2.31) and at
@@ -95,6 +96,13 @@ check_tree() {
         fi
     done
 }
+
+# The shipped programs come from another compiler than the tests' build:
+# the checks of the machine code hold for them too (on the build before
+# CPack stripped it, which the build script leaves in the root).
+echo "== the machine code of the Debian 11 build"
+python3 "$(dirname "$0")/codecheck.py" "$debian11/root/build/cpubench" >/dev/null \
+    || fail "the machine code checks fail on the Debian 11 build (tests/codecheck.py $debian11/root/build/cpubench)"
 
 deb=$(only 'cpubench_*_amd64.deb')
 echo "== $(basename "$deb")"
