@@ -94,6 +94,11 @@ in_root sh -c 'cd /build && cpack -G "DEB;TGZ;RPM"'
 
 mkdir -p "$out"
 rm -f "$out"/cpubench_*_amd64.deb "$out"/cpubench-*-linux-x86_64.tar.gz "$out"/cpubench-*.x86_64.rpm
-cp "$root"/build/cpubench_*_amd64.deb "$root"/build/cpubench-*-linux-x86_64.tar.gz "$root"/build/cpubench-*.x86_64.rpm "$out"/
+packages=("$root"/build/cpubench_*_amd64.deb "$root"/build/cpubench-*-linux-x86_64.tar.gz "$root"/build/cpubench-*.x86_64.rpm)
+cp "${packages[@]}" "$out"/
+# Started with sudo: the packages belong to the user who started it.
+if [ -n "${SUDO_UID:-}" ]; then
+    for package in "${packages[@]}"; do chown "$SUDO_UID:$SUDO_GID" "$out/$(basename "$package")"; done
+fi
 echo "== Packages in $out:"
 ls -1 "$out"
