@@ -15,11 +15,11 @@
 # debootstrap's default; CPUBENCH_DEBIAN_MIRROR overrides it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source=$(pwd)
-base=$source/build/bullseye
+checkout=$(pwd)
+base=$checkout/build/bullseye
 minbase=$base/minbase
 root=$base/root
-out=$source/build/packages
+out=$checkout/build/packages
 
 die() { echo "$0: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || die "making and entering the Debian 11 root needs root (run it with sudo)"
@@ -29,12 +29,14 @@ command -v debootstrap >/dev/null || die "debootstrap is missing (Debian package
 # archive, when this machine is Debian.
 host_mirror() {
     grep -qx 'ID=debian' /etc/os-release 2>/dev/null || return 0
-    cat /etc/apt/sources.list.d/*.sources 2>/dev/null \
-        | awk '/^URIs:/ {uri = $2} /^Suites:/ && !/-security/ && uri {print uri; exit}'
-    grep -hs '^deb ' /etc/apt/sources.list \
-        | awk '!/security/ {for (i = 2; i <= NF; i++) if ($i ~ /^https?:/) {print $i; exit}}' || true
+    {
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null \
+            | awk '/^URIs:/ {uri = $2} /^Suites:/ && !/-security/ && uri {print uri; exit}'
+        grep -hs '^deb ' /etc/apt/sources.list \
+            | awk '!/security/ {for (i = 2; i <= NF; i++) if ($i ~ /^https?:/) {print $i; exit}}'
+    } | head -n 1 || true
 }
-mirror=${CPUBENCH_DEBIAN_MIRROR:-$(host_mirror | head -n 1)}
+mirror=${CPUBENCH_DEBIAN_MIRROR:-$(host_mirror)}
 archive=${mirror:-the default archive of debootstrap}
 
 # /proc is mounted in a root while it is used, and unmounted on exit, also
@@ -85,7 +87,7 @@ enter "$root"
 echo "== Building with $(in_root g++ --version | head -n 1) and $(in_root cmake --version | head -n 1)"
 rm -rf "$root/src" "$root/build"
 mkdir "$root/src"
-tar -C "$source" --exclude=./build --exclude=./.git -cf - . | tar -C "$root/src" -xf -
+tar -C "$checkout" --exclude=./build --exclude=./.git -cf - . | tar -C "$root/src" -xf -
 # The release flags come from the top-level CMakeLists.txt; warnings are errors.
 in_root cmake -S /src -B /build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DCPUBENCH_STATIC_RUNTIME=ON -DCMAKE_C_FLAGS=-Werror -DCMAKE_CXX_FLAGS=-Werror
