@@ -37,7 +37,8 @@ debian11=$(cd "$2" && pwd)
 [ -d "$debian11/minbase" ] && [ -d "$debian11/root" ] \
     || { echo "$0: no Debian 11 roots in $debian11 (scripts/build-linux-packages.sh makes them)" >&2; exit 2; }
 readme=$(cd "$(dirname "$0")/.." && pwd)/README.md
-work=$(mktemp -d)
+# Beside the roots, not in /tmp, which may forbid device files or programs.
+work=$(mktemp -d "$debian11/test.XXXXXX")
 inroot=$debian11/root/tmp/package-test
 mounts=()
 cleanup() {
