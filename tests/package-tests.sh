@@ -50,13 +50,14 @@ trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-# Runs a command in a root, with /proc mounted there until the end.
+# Mounts /proc in a root until the end.
+mount_proc() {
+    mount -t proc proc "$1/proc"
+    mounts+=("$1/proc")
+}
+# Runs a command in a root.
 in_root() {
     local dir=$1; shift
-    if ! mountpoint -q "$dir/proc"; then
-        mount -t proc proc "$dir/proc"
-        mounts+=("$dir/proc")
-    fi
     chroot "$dir" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
 }
 
@@ -82,10 +83,13 @@ check_tree() {
     echo "cpubench needs glibc $newest"
     at_most "$newest" "$debian11Glibc" || fail "cpubench needs glibc $newest, newer than Debian 11's $debian11Glibc"
     at_most "$newest" "${readmeGlibc:-0}" || fail "cpubench needs glibc $newest, the README says ${readmeGlibc:-nothing}"
-    objdump -p "$bin/cpubench" | grep -Eq 'NEEDED.*(libstdc\+\+|libgcc_s)' && fail "cpubench links the C++ or GCC runtime dynamically"
+    # (Each tool's output is read whole: grep -q leaving a pipe early would
+    # fail the pipeline.)
+    grep -Eq 'NEEDED.*(libstdc\+\+|libgcc_s)' <<< "$(objdump -p "$bin/cpubench")" \
+        && fail "cpubench links the C++ or GCC runtime dynamically"
     # Fully static: no program interpreter and no library to load.
-    readelf -lW "$bin/cpubench-compare" | grep -q 'INTERP' && fail "cpubench-compare has a program interpreter"
-    readelf -dW "$bin/cpubench-compare" | grep -q 'NEEDED' && fail "cpubench-compare needs a shared library"
+    grep -q 'INTERP' <<< "$(readelf -lW "$bin/cpubench-compare")" && fail "cpubench-compare has a program interpreter"
+    grep -q 'NEEDED' <<< "$(readelf -dW "$bin/cpubench-compare")" && fail "cpubench-compare needs a shared library"
     for name in cpubench cpubench-compare; do
         local page=$man/$name.1.gz
         if [ -f "$page" ]; then
@@ -119,11 +123,12 @@ check_tree "$work/deb/usr/bin" "$work/deb/usr/share/man/man1"
 echo "== the .deb installed with apt-get in Debian 11"
 cp -a "$debian11/minbase" "$work/debian11"
 cp "$deb" "$work/debian11/tmp/"
+mount_proc "$work/debian11"
 in_root "$work/debian11" apt-get update -q >/dev/null
 if in_root "$work/debian11" DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
         "/tmp/$(basename "$deb")" >"$work/apt.log" 2>&1; then
-    in_root "$work/debian11" dpkg-query -W -f '${Version}\n' libgomp1 | grep -q '^10\.' \
-        || fail "libgomp1 did not come from Debian 11"
+    version=$(in_root "$work/debian11" dpkg-query -W -f '${Version}' libgomp1)
+    [[ $version == 10.* ]] || fail "libgomp1 $version did not come from Debian 11"
     status=0
     in_root "$work/debian11" cpubench </dev/null >"$work/debian11/tmp/run.txt" || status=$?
     [ $status -eq 0 ] || fail "the installed cpubench ended with status $status in Debian 11"
@@ -152,6 +157,7 @@ status=0
 
 echo "== the tarball in Debian 11"
 mkdir -p "$inroot"
+mount_proc "$debian11/root"
 tar -xzf "$tarball" -C "$inroot"
 folder=/tmp/package-test/$(basename "$tree")
 status=0
@@ -185,7 +191,7 @@ expected='/usr/bin/cpubench
 /usr/share/man/man1/cpubench-compare.1.gz
 /usr/share/man/man1/cpubench.1.gz'
 [ "$files" = "$expected" ] || fail "the RPM's files are"$'\n'"$files"$'\n'"not"$'\n'"$expected"
-rpm -qp --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' "$rpm" | grep -Eq '^[a-z]*l[a-z]* /usr/share/doc/cpubench/LICENSE$' \
+grep -Eq '^[a-z]*l[a-z]* /usr/share/doc/cpubench/LICENSE$' <<< "$(rpm -qp --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' "$rpm")" \
     || fail "the RPM does not mark LICENSE as the licence"
 # The same programs as the tarball (rpm lists each file's SHA-256).
 for name in cpubench cpubench-compare; do
