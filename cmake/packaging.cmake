@@ -2,9 +2,10 @@
 #
 #   cmake --install BUILD_DIR --prefix DIR
 #       the two programs and their documentation
-#   cmake --workflow --preset package-linux
+#   scripts/build-linux-packages.sh   (built in a Debian 11 root)
 #       build/packages/cpubench_<version>_amd64.deb
 #       build/packages/cpubench-<version>-linux-x86_64.tar.gz
+#       build/packages/cpubench-<version>-1.x86_64.rpm
 #   cmake --workflow --preset package-windows
 #       build/packages/cpubench-<version>-windows-x86_64.zip
 #
@@ -63,12 +64,15 @@ else()
     install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
     # What Debian keeps in /usr/share/doc/<package>: the licence as a
-    # machine-readable copyright file, and the changelog. Only the .deb
-    # asks for these.
+    # machine-readable copyright file, and the changelog; and lintian's
+    # overrides. Only the .deb asks for these.
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${CPUBENCH_STAGE_DIR}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME cpubench
+            COMPONENT debian EXCLUDE_FROM_ALL)
 
-    set(CPACK_GENERATOR DEB TGZ)
+    set(CPACK_GENERATOR DEB TGZ RPM)
     set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-linux-x86_64)
     # cmake/cpack-generator.cmake picks the components of each package.
     set(CPACK_CPUBENCH_DEB_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench debian /)
@@ -84,6 +88,23 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS libgmp10)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+    # The RPM, for Red Hat's family and Fedora. rpmbuild finds the libraries
+    # the executables link (libgomp, libc, libm); GMP is named by hand, as
+    # RPM names a library, since the program loads it at run time.
+    set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+    set(CPACK_RPM_PACKAGE_RELEASE 1)
+    set(CPACK_RPM_PACKAGE_SUMMARY "Console CPU benchmark with fixed workloads")
+    set(CPACK_RPM_PACKAGE_LICENSE MIT)
+    set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+    set(CPACK_RPM_PACKAGE_REQUIRES "libgmp.so.10()(64bit)")
+    # (The RPM installs under /usr, CPack's default for it.)
+    set(CPACK_RPM_USER_FILELIST
+        "%license /usr/${CMAKE_INSTALL_DOCDIR}/LICENSE"
+        "%doc /usr/${CMAKE_INSTALL_DOCDIR}/README.md")
+    # The system owns these folders; the package owns only its own.
+    set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+        /usr/${CMAKE_INSTALL_MANDIR} /usr/${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 set(CPACK_PACKAGE_NAME cpubench)
@@ -103,10 +124,16 @@ printed are the same on every machine and only the times differ.
 cpubench-compare puts the saved output of several machines side by side,
 with each time as a ratio to the first machine's, and flags a machine whose
 values are wrong.]])
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+# rpmbuild would strip the programs once more after CPack: the RPM ships
+# them as the other packages do.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
+%define __os_install_post %{nil}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_THREADS 0)
 # CPack leaves its files in the build tree; the packages are also copied to
-# one folder for all builds.
+# one folder for all builds (by CMake 3.19 and later; the Linux packages are
+# built with an older CMake, and scripts/build-linux-packages.sh copies them).
 set(CPACK_CPUBENCH_OUTPUT_DIR ${CPUBENCH_PACKAGE_OUTPUT_DIR})
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/cpack-collect.cmake)
 include(CPack)

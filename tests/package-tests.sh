@@ -1,29 +1,65 @@
 #!/usr/bin/env bash
-# Runs the Linux packages as a user would, on a machine that has never seen
-# the source: each is unpacked into an empty folder and the program is run
-# from there with standard input at end of file. The packaged
-# cpubench-compare then checks the transcript: exit status 0 means a
-# complete run with exact fixed values.
+# Runs the Linux packages as users would, on machines that have never seen
+# the source, and checks what the README promises of them.
 #
-# Usage: tests/package-tests.sh PACKAGE_DIR     (e.g. build/packages)
+# Usage (as root): tests/package-tests.sh PACKAGE_DIR DEBIAN11_DIR
+#   e.g. scripts/build-linux-packages.sh
+#        tests/package-tests.sh build/packages build/bullseye
 #
-# Also checked: the .deb's files and declared dependencies, the man pages
-# (groff without warnings), and that the programs need no newer glibc than
-# the README promises.
+# DEBIAN11_DIR holds the Debian 11 roots the build script makes: minbase
+# (as debootstrap made it, without libgomp1) and root (with the build
+# dependencies, among them libgomp1 and libgmp10). Both are left as they
+# were: the .deb is installed into a throwaway copy of minbase.
+#
+# - The checks of the machine code (codecheck.py) on the Debian 11 build.
+# - Host checks: the .deb's files and declared dependencies, the man pages
+#   (groff without warnings), the C++ and GCC runtimes linked in; the
+#   newest glibc that cpubench needs is at most Debian 11's (2.31) and at
+#   most what the README says; cpubench-compare needs no library at all.
+# - The tarball, unpacked, runs a whole transcript on this machine and in
+#   the Debian 11 root; the packaged cpubench-compare finds it complete and
+#   exact (exit 0).
+# - The .deb installs with apt-get into Debian 11 with its dependencies
+#   from that release, runs there, and is removed again.
+# - cpubench-compare checks a transcript in a root that holds nothing but
+#   itself and the transcript.
+# - The RPM's requirements, files, licence mark, and that its programs are
+#   the tarball's.
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-    echo "usage: $0 PACKAGE_DIR" >&2
+if [ $# -ne 2 ]; then
+    echo "usage: $0 PACKAGE_DIR DEBIAN11_DIR" >&2
     exit 2
 fi
+[ "$(id -u)" -eq 0 ] || { echo "$0: the Debian 11 roots need root (chroot)" >&2; exit 2; }
 packages=$(cd "$1" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+debian11=$(cd "$2" && pwd)
+[ -d "$debian11/minbase" ] && [ -d "$debian11/root" ] \
+    || { echo "$0: no Debian 11 roots in $debian11 (scripts/build-linux-packages.sh makes them)" >&2; exit 2; }
+readme=$(cd "$(dirname "$0")/.." && pwd)/README.md
+# Beside the roots, not in /tmp, which may forbid device files or programs.
+work=$(mktemp -d "$debian11/test.XXXXXX")
+inroot=$debian11/root/tmp/package-test
+mounts=()
+cleanup() {
+    local dir
+    for dir in "${mounts[@]}"; do umount "$dir" || true; done
+    rm -rf --one-file-system "$work" "$inroot"
+}
+trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-# The newest glibc symbol version each program may need (README, "Install").
-declare -A glibcFloor=([cpubench]=2.35 [cpubench-compare]=2.36)
+# Mounts /proc in a root until the end.
+mount_proc() {
+    mount -t proc proc "$1/proc"
+    mounts+=("$1/proc")
+}
+# Runs a command in a root.
+in_root() {
+    local dir=$1; shift
+    chroot "$dir" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
+}
 
 only() {
     local matches=("$packages"/$1)
@@ -31,18 +67,30 @@ only() {
         || { echo "$0: expected exactly one $1 in $packages" >&2; exit 1; }
     echo "${matches[0]}"
 }
+# Whether version $1 is at most version $2.
+at_most() { [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$2" ]; }
+
+# The newest glibc cpubench may need: Debian 11's, and what the README says.
+debian11Glibc=2.31
+readmeGlibc=$(tr '\n' ' ' <"$readme" | tr -s ' ' | grep -o '`cpubench` needs glibc [0-9.]*[0-9]' | head -n 1 | awk '{print $4}' || true)
+[ -n "$readmeGlibc" ] || fail "the README does not say which glibc cpubench needs"
 
 # Checks one unpacked tree: BIN_DIR MAN_DIR
 check_tree() {
     local bin=$1 man=$2 name
+    local newest
+    newest=$(objdump -T "$bin/cpubench" | grep -o 'GLIBC_[0-9.]*[0-9]' | sed 's/GLIBC_//' | sort -V | tail -n 1)
+    echo "cpubench needs glibc $newest"
+    at_most "$newest" "$debian11Glibc" || fail "cpubench needs glibc $newest, newer than Debian 11's $debian11Glibc"
+    at_most "$newest" "${readmeGlibc:-0}" || fail "cpubench needs glibc $newest, the README says ${readmeGlibc:-nothing}"
+    # (Each tool's output is read whole: grep -q leaving a pipe early would
+    # fail the pipeline.)
+    grep -Eq 'NEEDED.*(libstdc\+\+|libgcc_s)' <<< "$(objdump -p "$bin/cpubench")" \
+        && fail "cpubench links the C++ or GCC runtime dynamically"
+    # Fully static: no program interpreter and no library to load.
+    grep -q 'INTERP' <<< "$(readelf -lW "$bin/cpubench-compare")" && fail "cpubench-compare has a program interpreter"
+    grep -q 'NEEDED' <<< "$(readelf -dW "$bin/cpubench-compare")" && fail "cpubench-compare needs a shared library"
     for name in cpubench cpubench-compare; do
-        [ -x "$bin/$name" ] || { fail "$bin/$name is missing"; continue; }
-        local newest
-        newest=$(objdump -T "$bin/$name" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1)
-        [ "$(printf '%s\n%s\n' "$newest" "${glibcFloor[$name]}" | sort -V | tail -n 1)" = "${glibcFloor[$name]}" ] \
-            || fail "$name needs glibc $newest, more than ${glibcFloor[$name]}"
-        objdump -p "$bin/$name" | grep -q 'NEEDED.*libstdc++' && fail "$name links libstdc++ dynamically"
-        objdump -p "$bin/$name" | grep -q 'NEEDED.*libgcc_s' && fail "$name links libgcc dynamically"
         local page=$man/$name.1.gz
         if [ -f "$page" ]; then
             local warnings
@@ -52,12 +100,14 @@ check_tree() {
             fail "$page is missing"
         fi
     done
-    # A run from the unpacked folder, with GMP from the system.
-    local status=0
-    (cd "$(dirname "$bin")" && "$bin/cpubench" </dev/null >run.txt) || status=$?
-    [ $status -eq 0 ] || fail "cpubench ended with status $status"
-    "$bin/cpubench-compare" "$(dirname "$bin")/run.txt" || fail "the transcript is not complete and exact"
 }
+
+# The shipped programs come from another compiler than the tests' build:
+# the checks of the machine code hold for them too (on the build before
+# CPack stripped it, which the build script leaves in the root).
+echo "== the machine code of the Debian 11 build"
+python3 "$(dirname "$0")/codecheck.py" "$debian11/root/build/cpubench" >/dev/null \
+    || fail "the machine code checks fail on the Debian 11 build (tests/codecheck.py $debian11/root/build/cpubench)"
 
 deb=$(only 'cpubench_*_amd64.deb')
 echo "== $(basename "$deb")"
@@ -70,16 +120,87 @@ for dependency in libgmp10 libgomp1 libc6; do
 done
 check_tree "$work/deb/usr/bin" "$work/deb/usr/share/man/man1"
 
+echo "== the .deb installed with apt-get in Debian 11"
+cp -a "$debian11/minbase" "$work/debian11"
+cp "$deb" "$work/debian11/tmp/"
+mount_proc "$work/debian11"
+in_root "$work/debian11" apt-get update -q >/dev/null
+if in_root "$work/debian11" DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        "/tmp/$(basename "$deb")" >"$work/apt.log" 2>&1; then
+    version=$(in_root "$work/debian11" dpkg-query -W -f '${Version}' libgomp1)
+    [[ $version == 10.* ]] || fail "libgomp1 $version did not come from Debian 11"
+    status=0
+    in_root "$work/debian11" cpubench </dev/null >"$work/debian11/tmp/run.txt" || status=$?
+    [ $status -eq 0 ] || fail "the installed cpubench ended with status $status in Debian 11"
+    in_root "$work/debian11" cpubench-compare /tmp/run.txt || fail "the installed cpubench-compare rejects the transcript"
+    in_root "$work/debian11" apt-get remove -y -q cpubench >"$work/apt.log" 2>&1 \
+        || { cat "$work/apt.log" >&2; fail "apt-get cannot remove the .deb"; }
+    [ ! -e "$work/debian11/usr/bin/cpubench" ] || fail "apt-get remove left /usr/bin/cpubench"
+else
+    cat "$work/apt.log" >&2
+    fail "the .deb does not install in Debian 11"
+fi
+
 tarball=$(only 'cpubench-*-linux-x86_64.tar.gz')
 echo "== $(basename "$tarball")"
 mkdir "$work/tar"
 tar -xzf "$tarball" -C "$work/tar"
 top=("$work"/tar/*)
 [ ${#top[@]} -eq 1 ] || fail "the tarball holds ${#top[@]} top-level entries, not one folder"
-check_tree "${top[0]}/bin" "${top[0]}/share/man/man1"
+tree=${top[0]}
+check_tree "$tree/bin" "$tree/share/man/man1"
+# A run on this machine, from the unpacked folder, with GMP from the system.
+status=0
+"$tree/bin/cpubench" </dev/null >"$work/host.txt" || status=$?
+[ $status -eq 0 ] || fail "cpubench ended with status $status"
+"$tree/bin/cpubench-compare" "$work/host.txt" || fail "the transcript made on this machine is not complete and exact"
+
+echo "== the tarball in Debian 11"
+mkdir -p "$inroot"
+mount_proc "$debian11/root"
+tar -xzf "$tarball" -C "$inroot"
+folder=/tmp/package-test/$(basename "$tree")
+status=0
+in_root "$debian11/root" "$folder/bin/cpubench" </dev/null >"$inroot/run.txt" || status=$?
+[ $status -eq 0 ] || fail "cpubench ended with status $status in Debian 11"
+in_root "$debian11/root" "$folder/bin/cpubench-compare" /tmp/package-test/run.txt \
+    || fail "the transcript made in Debian 11 is not complete and exact"
+
+echo "== cpubench-compare in an empty root"
+mkdir "$work/empty"
+cp "$tree/bin/cpubench-compare" "$inroot/run.txt" "$work/empty/"
+chroot "$work/empty" /cpubench-compare /run.txt || fail "cpubench-compare does not run in an empty root"
+
+rpm=$(only 'cpubench-*.x86_64.rpm')
+echo "== $(basename "$rpm")"
+requires=$(rpm -qp --requires "$rpm")
+for requirement in 'libgmp.so.10()(64bit)' 'libgomp.so.1()(64bit)'; do
+    grep -qxF "$requirement" <<< "$requires" || fail "the RPM does not require $requirement"
+done
+grep -Eq 'libstdc\+\+|libgcc_s' <<< "$requires" && fail "the RPM requires the C++ or GCC runtime"
+newest=$(grep -o 'GLIBC_[0-9.]*[0-9]' <<< "$requires" | sed 's/GLIBC_//' | sort -V | tail -n 1)
+at_most "$newest" "$debian11Glibc" || fail "the RPM requires glibc $newest"
+# Its own files only (and the build-id links rpmbuild adds): no folder of
+# the system, such as /usr/bin or /usr/share/man.
+files=$(rpm -qpl "$rpm" | grep -v '^/usr/lib/\.build-id')
+expected='/usr/bin/cpubench
+/usr/bin/cpubench-compare
+/usr/share/doc/cpubench
+/usr/share/doc/cpubench/LICENSE
+/usr/share/doc/cpubench/README.md
+/usr/share/man/man1/cpubench-compare.1.gz
+/usr/share/man/man1/cpubench.1.gz'
+[ "$files" = "$expected" ] || fail "the RPM's files are"$'\n'"$files"$'\n'"not"$'\n'"$expected"
+grep -Eq '^[a-z]*l[a-z]* /usr/share/doc/cpubench/LICENSE$' <<< "$(rpm -qp --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' "$rpm")" \
+    || fail "the RPM does not mark LICENSE as the licence"
+# The same programs as the tarball (rpm lists each file's SHA-256).
+for name in cpubench cpubench-compare; do
+    digest=$(rpm -qp --dump "$rpm" | awk -v path="/usr/bin/$name" '$1 == path {print $4}')
+    [ "$digest" = "$(sha256sum <"$tree/bin/$name" | cut -d' ' -f1)" ] || fail "the RPM's $name is not the tarball's"
+done
 
 if [ $failures -ne 0 ]; then
     echo "$failures package check(s) failed" >&2
     exit 1
 fi
-echo "package tests: 2 passed, 0 failed"
+echo "package tests: all passed"
