@@ -1,38 +1,55 @@
-// cpubench-compare: compares saved cpubench transcripts of several machines
-// in one table. Exit status: 0 every transcript complete with exact values,
-// 1 a wrong value or an incomplete transcript, 2 a usage error, or a file
-// that cannot be read or is no transcript (then no table).
-#include "report.h"
-#include "transcript.h"
+// cpubench-compare: compares saved cpubench transcripts of several machines,
+// each with one or more runs. Exit status: 0 every run complete with exact
+// values, 1 a wrong value or an incomplete run (everything is still
+// written), 2 a usage error, an input that cannot be read or holds no
+// transcript (then nothing is written), or output that cannot be written.
+#include "html_report.h"
+#include "json_output.h"
+#include "machine.h"
+#include "stats.h"
+#include "table.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char kUsage[] = R"(Usage: cpubench-compare [--markdown] FILE...
+const char kUsage[] = R"(Usage: cpubench-compare [--markdown | --json] [--by-machine] [--html FILE] PATH...
 Compares saved cpubench transcripts ("cpubench </dev/null > FILE", or the text
-of a console window) in one table: a column per FILE, the first the baseline,
-and a row per timed run. '-' reads standard input.
+of a console window) of several machines in one table, the first machine the
+baseline. A PATH that is a file is one machine with one run, named by the
+file ('-' reads standard input). A PATH that is a directory is one machine
+named by the directory: its runs are the *.txt files in it, and an optional
+machine.json describes it (processor, logical_cpus, memory_mib, os, kernel,
+virtualization).
 
-Each cell holds the run's time in seconds, its ratio to the baseline's time
-(time / baseline time: lower is faster), and whether the fixed values are
-exact. The values of the first line, double mul log, depend on the C
-library's log: files are grouped by them. Wrong values and incomplete
-transcripts (ended early, out of memory, GMP not bound, lines missing) are
-listed below the table.
+For each machine and timed line the table shows the median time of its good
+runs in seconds, with the fastest..slowest run when it has two or more, the
+ratio of its median to the baseline's (lower is faster), and whether the
+fixed values are exact. A run with a wrong value or an incomplete run is
+named, left out of its machine's statistics, and the machine is flagged.
+A ratio marked '~' is within run-to-run noise: both machines have two or
+more good runs and their fastest..slowest ranges overlap. That is a plain
+overlap rule, not a significance test; with one run per machine nothing is
+said about noise. The values of the first line, double mul log, depend on
+the C library's log: machines are grouped by them.
 
 Options:
-  --markdown  print the table as Markdown
-  --help      print this help and exit
+  --markdown    print the table as Markdown
+  --by-machine  turn the table: a row per machine, a column per line (chosen
+                by itself when the table would be wider than 100 columns)
+  --html FILE   also write a self-contained HTML report with a bar chart per
+                line to FILE
+  --json        print every value, time, statistic and problem as one JSON
+                document in place of the table
+  --help        print this help and exit
 
-Exit status: 0 every transcript complete with exact values; 1 a wrong value
-or an incomplete transcript; 2 a usage error, or a file that cannot be read
-or is not a cpubench transcript.
+Exit status: 0 every run complete with exact values; 1 a wrong value or an
+incomplete run (all output is still written); 2 a usage error, a path that
+cannot be read or holds no cpubench transcript, or output that cannot be
+written.
 )";
 
 int usageError(const std::string& message)
@@ -41,73 +58,75 @@ int usageError(const std::string& message)
     return 2;
 }
 
-// The whole file as bytes (binary mode: the reader handles CR LF itself).
-bool readAll(const std::string& name, std::string& bytes)
-{
-    std::FILE* file = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    char buffer[65536];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        bytes.append(buffer, count);
-    const bool failed = std::ferror(file) != 0;
-    if (file != stdin)
-        std::fclose(file);
-    return !failed;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool markdown = false;
+    TableOptions table;
+    bool json = false;
+    std::string htmlFile;
     bool optionsEnd = false;
-    std::vector<std::string> names;
+    std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (optionsEnd || arg == "-" || arg.empty() || arg[0] != '-')
-            names.push_back(arg);
+            paths.push_back(arg);
         else if (arg == "--")
             optionsEnd = true;
         else if (arg == "--markdown")
-            markdown = true;
-        else if (arg == "--help" || arg == "-h") {
+            table.markdown = true;
+        else if (arg == "--by-machine")
+            table.byMachine = true;
+        else if (arg == "--json")
+            json = true;
+        else if (arg == "--html" || arg.rfind("--html=", 0) == 0) {
+            if (arg == "--html" && i + 1 == argc)
+                return usageError("--html needs a file name");
+            htmlFile = arg == "--html" ? argv[++i] : arg.substr(7);
+            if (htmlFile.empty())
+                return usageError("--html needs a file name");
+        } else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
         } else
             return usageError("unknown option '" + arg + "'");
     }
-    if (names.empty())
+    if (json && table.markdown)
+        return usageError("--json and --markdown exclude each other");
+    if (paths.empty())
         return usageError("no transcript files given");
 
-    std::vector<NamedTranscript> files;
+    std::vector<Machine> machines;
     bool unusable = false;
-    for (const std::string& name : names) {
-        std::string bytes;
-        errno = 0;
-        if (!readAll(name, bytes)) {
-            std::cerr << "cpubench-compare: " << name << ": cannot read"
-                      << (errno != 0 ? std::string(": ") + std::strerror(errno) : "") << '\n';
-            unusable = true;
-            continue;
-        }
-        files.push_back({name, readTranscript(bytes)});
-        if (!files.back().transcript.recognised()) {
-            std::cerr << "cpubench-compare: " << name << ": not a cpubench transcript\n";
-            unusable = true;
-        }
+    for (const std::string& path : paths) {
+        ReadResult read = readMachine(path);
+        for (const std::string& error : read.errors)
+            std::cerr << "cpubench-compare: " << error << '\n';
+        unusable = unusable || !read.errors.empty();
+        if (!read.machine.infoError.empty())
+            std::cerr << "cpubench-compare: " << read.machine.infoError << '\n';
+        machines.push_back(std::move(read.machine));
     }
     if (unusable)
         return 2;
 
-    writeReport(std::cout, files, markdown);
+    const Comparison comparison = compare(std::move(machines));
+    if (!htmlFile.empty()) {
+        std::ofstream html(htmlFile, std::ios::binary);
+        if (html)
+            writeHtml(html, comparison, table);
+        if (!html || !html.flush()) {
+            std::cerr << "cpubench-compare: " << htmlFile << ": cannot write the report\n";
+            return 2;
+        }
+    }
+    if (json)
+        writeJson(std::cout, comparison);
+    else
+        writeTable(std::cout, comparison, table);
     if (!std::cout.flush()) {
-        std::cerr << "cpubench-compare: cannot write the table\n";
+        std::cerr << "cpubench-compare: cannot write the " << (json ? "JSON document" : "table") << '\n';
         return 2;
     }
-    for (const NamedTranscript& file : files)
-        if (!file.transcript.problems.empty())
-            return 1;
-    return 0;
+    return comparison.problems.empty() ? 0 : 1;
 }

@@ -1,11 +1,16 @@
 // cpubench-compare: reading transcripts as people save or copy them, the
-// checks of the fixed values, the table, and the executable's exit statuses.
-#include "report.h"
+// checks of the fixed values, the statistics over several runs, the tables,
+// and the executable's exit statuses and outputs.
+#include "machine.h"
+#include "stats.h"
+#include "table.h"
 #include "transcript.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -36,6 +41,12 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
+}
+
+// A machine of one run, as a file argument makes it.
+Machine single(const std::string& name, const std::string& text)
+{
+    return {name, name, {{name, readTranscript(text)}}, {}, {}};
 }
 
 // The run up to and including the line that starts with `label`.
@@ -154,11 +165,11 @@ TEST(CompareReport, RatiosFingerprintsAndProblems)
     const std::string other = replaced(replaced(kRun, "=1.10599194636449 -3.141404674090610 3.440 in 2.379",
                                                 "=0.5 -2.25 3.000 in 4.758"),
                                        "5004229104086913198124845349396819872827", "17");
-    const std::vector<NamedTranscript> files = {
-        {"a.txt", readTranscript(kRun)}, {"machine-b.txt", readTranscript(other)}, {"c.txt", readTranscript(kRun)}};
+    const Comparison files =
+        compare({single("a.txt", kRun), single("machine-b.txt", other), single("c.txt", kRun)});
 
     std::ostringstream plain;
-    writeReport(plain, files, false);
+    writeTable(plain, files, {});
     const std::string text = plain.str();
     // Times right-aligned, each part of a column aligned, the column as wide as its name.
     EXPECT_NE(text.find("\n                 a.txt        machine-b.txt          c.txt\n"
@@ -172,22 +183,151 @@ TEST(CompareReport, RatiosFingerprintsAndProblems)
               std::string::npos);
 
     std::ostringstream markdown;
-    writeReport(markdown, files, true);
+    writeTable(markdown, files, {true, false});
     EXPECT_NE(markdown.str().find("| run | a.txt | machine-b.txt | c.txt |\n|---|---|---|---|\n"
                                   "| double mul log | 2.379 A | 4.758 2.00x B | 2.379 1.00x A |\n"
                                   "| SSE2 \\_mm\\_mul\\_pd | 2.717 ok |"),
               std::string::npos);
 }
 
+// A run whose GMP line took `gmp` seconds.
+std::string withGmpTime(const std::string& gmp)
+{
+    return replaced(kRun, "in 1.791 s", "in " + gmp + " s");
+}
+
+// A machine with a run per time of its GMP line, as a directory makes it.
+Machine lab(const std::string& name, const std::vector<std::string>& gmpTimes)
+{
+    Machine machine{name, name, {}, {}, {}};
+    for (size_t i = 0; i < gmpTimes.size(); ++i)
+        machine.runs.push_back({name + "/run-" + std::to_string(i + 1) + ".txt", readTranscript(withGmpTime(gmpTimes[i]))});
+    return machine;
+}
+
+TEST(CompareStats, MediansRangesAndTheNoiseRule)
+{
+    const size_t gmp = 2;
+    const Comparison c = compare({lab("base", {"1.200", "1.000", "1.100"}),
+                                  lab("even", {"2.000", "1.150", "1.301", "1.250"}), // overlaps the base's range
+                                  lab("apart", {"1.300", "1.201"}),                  // does not
+                                  lab("once", {"1.100"})});                          // one run: no claim
+    const LineStats& base = c.stats[0].lines[gmp];
+    EXPECT_EQ(base.medianText + " " + base.fastestText + " " + base.slowestText, "1.100 1.000 1.200");
+    const LineStats& even = c.stats[1].lines[gmp];
+    EXPECT_EQ(even.medianText, "1.2755"); // the mean of the middle two
+    EXPECT_DOUBLE_EQ(*even.ratio, 1.2755 / 1.1);
+    EXPECT_TRUE(even.withinNoise);
+    EXPECT_FALSE(c.stats[2].lines[gmp].withinNoise);
+    EXPECT_FALSE(c.stats[3].lines[gmp].withinNoise);
+    EXPECT_DOUBLE_EQ(*c.stats[3].lines[gmp].ratio, 1.0);
+    EXPECT_TRUE(c.stats[2].lines[1].withinNoise); // equal times: the ranges touch
+
+    const Cell cell = tableCell(c, 1, gmp);
+    EXPECT_EQ(cell.time + " " + cell.range + " " + cell.ratio + cell.noise + " " + cell.mark, "1.2755 1.150..2.000 1.16x~ ok");
+    EXPECT_EQ(tableCell(c, 3, gmp).range, "");
+}
+
+TEST(CompareStats, FlawedRunsAreLeftOut)
+{
+    Machine mixed = lab("mixed", {"1.000", "9.000", "1.100"});
+    mixed.runs[1].transcript = readTranscript(replaced(withGmpTime("9.000"), "= 54885", "= 54895"));
+    Machine broken = lab("broken", {"3.000"});
+    broken.runs[0].transcript = readTranscript(replaced(withGmpTime("3.000"), "in 110.854 s", "nicht genug Speicher"));
+    const Comparison c = compare({mixed, broken});
+
+    EXPECT_EQ(c.stats[0].used, (std::vector<bool>{true, false, true}));
+    EXPECT_TRUE(c.stats[0].flagged);
+    EXPECT_EQ(c.stats[0].lines[2].medianText, "1.050");
+    EXPECT_EQ(c.stats[0].lines[7].mark, Mark::exact); // the wrong value is in the run left out
+    // A machine without a good run still shows what it has, flagged.
+    EXPECT_TRUE(c.stats[1].fromFlawedRuns);
+    EXPECT_EQ(c.stats[1].lines[2].medianText, "3.000");
+    EXPECT_EQ(c.stats[1].lines[8].runs, 0u);
+    EXPECT_EQ(c.problems, (std::vector<std::string>{
+                              "mixed/run-2.txt: MUL-Mod 32 Bit: expected 54885, found 54895",
+                              "broken/run-1.txt: incomplete: Copy 2 GB: nicht genug Speicher (not enough memory for the run)"}));
+    EXPECT_EQ(c.notes, std::vector<std::string>{"mixed: left out of its statistics: mixed/run-2.txt"});
+}
+
+TEST(CompareStats, RunsOfOneMachineWithDifferentLogFingerprints)
+{
+    Machine machine = lab("m", {"1.000", "1.000"});
+    machine.runs[1].transcript = readTranscript(replaced(kRun, "=1.10599194636449", "=1.5"));
+    const Comparison c = compare({single("other.txt", kRun), machine});
+    EXPECT_EQ(tableCell(c, 1, 0).mark, "A,B");
+    ASSERT_EQ(c.groups.size(), 2u);
+    EXPECT_EQ(c.groups[0].members, (std::vector<std::string>{"other.txt", "m (m/run-1.txt)"}));
+    EXPECT_EQ(c.groups[1].members, std::vector<std::string>{"m (m/run-2.txt)"});
+    ASSERT_EQ(c.notes.size(), 1u);
+    EXPECT_NE(c.notes[0].find("m: its runs differ in the log fingerprint"), std::string::npos);
+}
+
+TEST(CompareRead, MachineDescriptions)
+{
+    MachineInfo info;
+    EXPECT_EQ(parseMachineInfo(R"({"processor": "AMD EPYC 7B13", "logical_cpus": 2, "memory_mib": 24036,
+                                   "kernel": "6.1.0", "added_later": {"x": 1}})",
+                               info),
+              "");
+    EXPECT_EQ(info.processor, "AMD EPYC 7B13");
+    EXPECT_EQ(info.logicalCpus, 2);
+    EXPECT_EQ(info.memoryMib, 24036);
+    EXPECT_EQ(info.os, "");
+    const std::pair<const char*, const char*> broken[] = {
+        {R"({"processor": "x",)", "not valid JSON: "},
+        {"[1, 2]", "not a JSON object"},
+        {R"({"logical_cpus": "2"})", "\"logical_cpus\" must be a whole number"},
+        {R"({"os": 12})", "\"os\" must be a string"},
+    };
+    for (const auto& [text, error] : broken) {
+        EXPECT_EQ(parseMachineInfo(text, info).rfind(error, 0), 0u) << text;
+        EXPECT_TRUE(info.empty()) << text;
+    }
+    EXPECT_TRUE(naturalLess("run-2.txt", "run-10.txt"));
+    EXPECT_FALSE(naturalLess("run-10.txt", "run-2.txt"));
+    EXPECT_TRUE(naturalLess("run-10.txt", "run-10b.txt"));
+}
+
+TEST(CompareReport, TurnsWhenTheColumnsDoNotFit)
+{
+    std::vector<Machine> many;
+    for (int i = 1; i <= 8; ++i)
+        many.push_back(single("machine-" + std::to_string(i) + ".txt", kRun));
+    std::ostringstream wide, asked, markdown;
+    writeTable(wide, compare(many), {});
+    writeTable(asked, compare({single("a.txt", kRun), lab("b", {"1.000", "2.000"})}), {false, true});
+    writeTable(markdown, compare(many), {true, false});
+    EXPECT_NE(wide.str().find("\nmachine        double mul log   SSE2 _mm_mul_pd   GMP mpz_pow_ui    "), std::string::npos)
+        << wide.str();
+    EXPECT_NE(wide.str().find("\nmachine-8.txt  2.379  1.00x  A  2.717  1.00x  ok  1.791  1.00x  ok  "), std::string::npos) << wide.str();
+    // With several runs, a row of ranges under the machine's row.
+    EXPECT_NE(asked.str().find("\nb        2.379  1.00x  A  2.717  1.00x  ok  1.500  0.84x  ok  "),
+              std::string::npos)
+        << asked.str();
+    EXPECT_NE(asked.str().find("\n         2.379..2.379     2.717..2.717      1.000..2.000      0.655..0.655  "), std::string::npos)
+        << asked.str();
+    EXPECT_NE(markdown.str().find("| machine | double mul log |"), std::string::npos);
+    EXPECT_NE(markdown.str().find("\n| machine-8.txt | 2.379 1.00x A | 2.717 1.00x ok |"), std::string::npos);
+}
+
 #ifndef _WIN32
-// The executable's exit status and everything it printed.
-int runCompare(const std::string& arguments, std::string& output)
+// The executable's exit status and what it printed; standard error goes to
+// `errors` when given, else into `output`.
+int runCompare(const std::string& arguments, std::string& output, std::string* errors = nullptr)
 {
     const std::string outFile = testing::TempDir() + "compare_output.txt";
-    const std::string command = std::string("\"") + CPUBENCH_COMPARE_EXE + "\" " + arguments + " >\"" + outFile + "\" 2>&1";
+    const std::string errFile = testing::TempDir() + "compare_errors.txt";
+    const std::string command = std::string("\"") + CPUBENCH_COMPARE_EXE + "\" " + arguments + " >\"" + outFile +
+                                "\" " + (errors != nullptr ? "2>\"" + errFile + "\"" : "2>&1");
     const int status = std::system(command.c_str());
-    std::ifstream in(outFile, std::ios::binary);
-    output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const auto slurp = [](const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    output = slurp(outFile);
+    if (errors != nullptr)
+        *errors = slurp(errFile);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -217,6 +357,68 @@ TEST(CompareExecutable, ExitStatuses)
     EXPECT_EQ(runCompare("\"" + dir + "notes.txt\"", output), 2) << output;
     EXPECT_NE(output.find("notes.txt: not a cpubench transcript"), std::string::npos) << output;
     EXPECT_EQ(runCompare("--bogus \"" + dir + "good.txt\"", output), 2) << output;
+}
+
+TEST(CompareExecutable, DirectoriesAsMachines)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(testing::TempDir()) / "compare_lab";
+    fs::remove_all(dir);
+    for (const char* machine : {"fast", "slow", "empty"})
+        fs::create_directories(dir / machine);
+    const auto write = [](const fs::path& file, const std::string& text) {
+        std::ofstream(file, std::ios::binary) << text;
+    };
+    // run-10 comes after run-2; run-2 has a wrong digit and a time that would move the median.
+    write(dir / "fast" / "run-1.txt", withGmpTime("1.000"));
+    write(dir / "fast" / "run-2.txt", replaced(withGmpTime("9.000"), "= 54885", "= 54895"));
+    write(dir / "fast" / "run-10.txt", withGmpTime("1.100"));
+    write(dir / "fast" / "notes.md", "not a run");
+    write(dir / "fast" / "machine.json", R"({"processor": "Test <CPU>", "logical_cpus": 8})");
+    write(dir / "slow" / "run-1.txt", withGmpTime("2.000"));
+    write(dir / "slow" / "run-2.txt", withGmpTime("2.200"));
+    write(dir / "slow" / "machine.json", R"({"processor": "Test CPU",)");
+    const std::string fast = "\"" + (dir / "fast").string() + "\"";
+    const std::string slow = "\"" + (dir / "slow").string() + "/\"";
+
+    std::string output, errors;
+    EXPECT_EQ(runCompare("--json " + fast + " " + slow, output, &errors), 1) << output << errors;
+    EXPECT_NE(errors.find("slow/machine.json: not valid JSON"), std::string::npos) << errors;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    EXPECT_EQ(doc["baseline"], "fast");
+    EXPECT_EQ(doc["lines"].size(), expected::kLineCount);
+    const nlohmann::json& first = doc["machines"][0];
+    EXPECT_EQ(first["info"], nlohmann::json::parse(R"({"processor": "Test <CPU>", "logical_cpus": 8})"));
+    EXPECT_TRUE(first["flagged"].get<bool>());
+    std::vector<std::string> runs;
+    for (const nlohmann::json& run : first["runs"])
+        runs.push_back(run["name"].get<std::string>() + (run["used"].get<bool>() ? "" : " left out"));
+    EXPECT_EQ(runs, (std::vector<std::string>{"fast/run-1.txt", "fast/run-2.txt left out", "fast/run-10.txt"}));
+    EXPECT_EQ(first["runs"][1]["problems"], nlohmann::json::array({"MUL-Mod 32 Bit: expected 54885, found 54895"}));
+    EXPECT_EQ(first["runs"][1]["lines"][7]["values"], nlohmann::json::array({"54895", "65537"}));
+    const nlohmann::json& gmp = first["statistics"][2];
+    EXPECT_EQ(gmp["line"], "GMP mpz_pow_ui");
+    EXPECT_EQ(gmp["runs"], 2);
+    EXPECT_DOUBLE_EQ(gmp["median"].get<double>(), 1.05);
+    EXPECT_DOUBLE_EQ(gmp["slowest"].get<double>(), 1.1);
+    const nlohmann::json& second = doc["machines"][1];
+    EXPECT_EQ(second["name"], "slow");
+    EXPECT_FALSE(second["flagged"].get<bool>());
+    EXPECT_NE(second["info_error"].get<std::string>().find("machine.json"), std::string::npos);
+    EXPECT_DOUBLE_EQ(second["statistics"][2]["ratio"].get<double>(), 2.1 / 1.05);
+    EXPECT_FALSE(second["statistics"][2]["within_noise"].get<bool>());
+    EXPECT_EQ(doc["problems"], nlohmann::json::array({"fast/run-2.txt: MUL-Mod 32 Bit: expected 54885, found 54895"}));
+
+    // The table says the same; the HTML report is written beside it.
+    const std::string html = (dir / "report.html").string();
+    EXPECT_EQ(runCompare(fast + " " + slow + " --html \"" + html + "\"", output), 1) << output;
+    EXPECT_NE(output.find("fast: left out of its statistics: fast/run-2.txt"), std::string::npos) << output;
+    EXPECT_NE(output.find("\nGMP mpz_pow_ui     1.050      1.000..1.100  ok    2.100      2.000..2.200  2.00x   ok\n"),
+              std::string::npos) << output;
+    EXPECT_TRUE(fs::exists(html));
+
+    EXPECT_EQ(runCompare("\"" + (dir / "empty").string() + "\"", output), 2) << output;
+    EXPECT_NE(output.find("empty: no transcript"), std::string::npos) << output;
 }
 #endif
 

@@ -1,0 +1,303 @@
+#include "html_report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+using expected::kLines;
+
+// The chart's geometry in SVG user units (the chart scales with the page).
+constexpr double kChartWidth = 600;
+constexpr double kLabelWidth = 160; // machine names, right-aligned before the bars
+constexpr double kTextWidth = 130;  // the time and ratio after the longest whisker
+constexpr double kPlotWidth = kChartWidth - kLabelWidth - kTextWidth;
+constexpr double kRowHeight = 22;
+constexpr double kBarHeight = 14;
+constexpr double kTop = 8;
+constexpr std::size_t kNameLength = 24; // longer names are cut, the full one in a tooltip
+
+const char kStyle[] = R"(
+:root { --fg: #1f2328; --bg: #ffffff; --muted: #59636e; --line: #d1d9e0; --bar: #4c78a8;
+  --base: #b8731e; --whisker: #1f2328; --bad: #c62828; --badbg: #fdecea; }
+@media (prefers-color-scheme: dark) {
+  :root { --fg: #e6edf3; --bg: #0d1117; --muted: #9198a1; --line: #3d444d; --bar: #6a9fd4;
+    --base: #e3a64f; --whisker: #e6edf3; --bad: #ff7b72; --badbg: #3a1d1d; }
+}
+body { font: 14px/1.45 system-ui, -apple-system, "Segoe UI", sans-serif; color: var(--fg);
+  background: var(--bg); margin: 1.5rem auto; padding: 0 1rem; max-width: 80rem; }
+h1 { font-size: 1.5rem; margin: 0 0 .5rem; }
+h2 { font-size: 1.2rem; margin: 2rem 0 .5rem; border-bottom: 1px solid var(--line); }
+h3 { font-size: 1rem; margin: 1.25rem 0 .25rem; }
+p, li { max-width: 52rem; }
+.muted { color: var(--muted); }
+.bad { color: var(--bad); font-weight: 600; }
+.scroll { overflow-x: auto; }
+table { border-collapse: collapse; font-variant-numeric: tabular-nums; }
+th, td { border: 1px solid var(--line); padding: .2rem .45rem; text-align: left; vertical-align: top; }
+td.num { text-align: right; white-space: nowrap; }
+td .range { display: block; font-size: .8em; color: var(--muted); }
+tr.flagged th:first-child, td.wrong { background: var(--badbg); }
+.charts { display: grid; grid-template-columns: repeat(auto-fill, minmax(32rem, 1fr)); gap: .5rem 2rem; }
+figure { margin: 0; break-inside: avoid; page-break-inside: avoid; }
+svg.chart { width: 100%; max-width: 44rem; height: auto; display: block; font-size: 12px; }
+svg.chart text { fill: var(--fg); }
+svg.chart .name { text-anchor: end; }
+svg.chart .bar { fill: var(--bar); }
+svg.chart .bar.baseline { fill: var(--base); }
+svg.chart .bar.bad { fill: var(--bad); }
+svg.chart text.bad { fill: var(--bad); font-weight: 600; }
+svg.chart .whisker { stroke: var(--whisker); stroke-width: 1.5; }
+svg.chart .baseline-mark { stroke: var(--base); stroke-width: 1; stroke-dasharray: 4 3; }
+svg.chart .axis { stroke: var(--line); }
+ul.problems li { color: var(--bad); }
+@media print {
+  :root { --fg: #000; --bg: #fff; --muted: #444; --line: #999; --bar: #4c78a8; --base: #b8731e;
+    --whisker: #000; --bad: #b00020; --badbg: #fdecea; }
+  body { margin: 0; max-width: none; font-size: 10pt; }
+  .scroll { overflow: visible; }
+  .charts { display: block; }
+  h2 { break-after: avoid; page-break-after: avoid; }
+  * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
+}
+)";
+
+std::string number(double value, const char* format = "%.1f")
+{
+    char text[48];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// Cut where no UTF-8 sequence is split.
+std::string shortName(const std::string& name)
+{
+    if (name.size() <= kNameLength)
+        return name;
+    std::size_t cut = kNameLength - 3;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    return name.substr(0, cut) + "...";
+}
+
+bool isBad(const Comparison& c, std::size_t m, std::size_t line)
+{
+    return c.stats[m].lines[line].mark == Mark::wrong;
+}
+
+void writeMachines(std::ostream& out, const Comparison& c)
+{
+    out << "<h2>Machines</h2>\n<div class=\"scroll\"><table class=\"machines\">\n<tr><th>machine</th><th>good runs</th>"
+           "<th>processor</th><th>logical CPUs</th><th>memory</th><th>operating system</th><th>kernel</th>"
+           "<th>virtualization</th><th>log fingerprint</th></tr>\n";
+    for (std::size_t m = 0; m < c.machines.size(); ++m) {
+        const Machine& machine = c.machines[m];
+        const MachineStats& stats = c.stats[m];
+        std::size_t good = 0;
+        for (bool used : stats.used)
+            good += used && !stats.fromFlawedRuns ? 1 : 0;
+        const MachineInfo& info = machine.info;
+        out << "<tr" << (stats.flagged ? " class=\"flagged\"" : "") << "><th" << (stats.flagged ? " class=\"bad\"" : "")
+            << ">" << htmlEscaped(machine.name) << (m == 0 ? " <span class=\"muted\">(baseline)</span>" : "")
+            << "</th><td class=\"num" << (good != machine.runs.size() ? " bad" : "") << "\">" << good << " of "
+            << machine.runs.size() << "</td><td>" << htmlEscaped(info.processor) << "</td><td class=\"num\">"
+            << (info.logicalCpus ? std::to_string(*info.logicalCpus) : "") << "</td><td class=\"num\">"
+            << (info.memoryMib ? number(static_cast<double>(*info.memoryMib) / 1024) + " GiB" : "") << "</td><td>"
+            << htmlEscaped(info.os) << "</td><td>" << htmlEscaped(info.kernel) << "</td><td>"
+            << htmlEscaped(info.virtualization) << "</td><td>";
+        std::string groups;
+        for (std::size_t group : stats.lines[0].groups)
+            groups += (groups.empty() ? "" : ", ") + groupName(group);
+        out << groups << "</td></tr>\n";
+    }
+    out << "</table></div>\n";
+    for (const Machine& machine : c.machines)
+        if (!machine.infoError.empty())
+            out << "<p class=\"bad\">" << htmlEscaped(machine.infoError) << "</p>\n";
+}
+
+std::string cellHtml(const Comparison& c, std::size_t m, std::size_t line)
+{
+    const Cell cell = tableCell(c, m, line);
+    std::string html = "<td class=\"num" + std::string(isBad(c, m, line) ? " wrong" : "") + "\">" + cell.time;
+    if (!cell.ratio.empty())
+        html += " " + cell.ratio + cell.noise;
+    if (!cell.mark.empty())
+        html += cell.mark == "WRONG" ? " <span class=\"bad\">WRONG</span>" : " " + htmlEscaped(cell.mark);
+    if (!cell.range.empty())
+        html += "<span class=\"range\">" + cell.range + "</span>";
+    return html + "</td>";
+}
+
+void writeTableSection(std::ostream& out, const Comparison& c, const TableOptions& options)
+{
+    out << "<h2>Table</h2>\n";
+    for (const std::string& line : tableLegend(c))
+        out << "<p class=\"muted\">" << htmlEscaped(line) << "</p>\n";
+    out << "<div class=\"scroll\"><table class=\"results\">\n";
+    if (tableTurned(c, options)) {
+        out << "<tr><th>machine</th>";
+        for (const expected::ResultLine& known : kLines)
+            out << "<th>" << htmlEscaped(std::string(known.label)) << "</th>";
+        out << "</tr>\n";
+        for (std::size_t m = 0; m < c.machines.size(); ++m) {
+            out << "<tr" << (c.stats[m].flagged ? " class=\"flagged\"" : "") << "><th>"
+                << htmlEscaped(c.machines[m].name) << "</th>";
+            for (std::size_t line = 0; line < kLines.size(); ++line)
+                out << cellHtml(c, m, line);
+            out << "</tr>\n";
+        }
+    } else {
+        out << "<tr><th>run</th>";
+        for (const Machine& machine : c.machines)
+            out << "<th>" << htmlEscaped(machine.name) << "</th>";
+        out << "</tr>\n";
+        for (std::size_t line = 0; line < kLines.size(); ++line) {
+            out << "<tr><th>" << htmlEscaped(std::string(kLines[line].label)) << "</th>";
+            for (std::size_t m = 0; m < c.machines.size(); ++m)
+                out << cellHtml(c, m, line);
+            out << "</tr>\n";
+        }
+    }
+    out << "</table></div>\n";
+}
+
+// A horizontal bar per machine: its median, a whisker from its fastest to
+// its slowest run, the baseline's median as a dashed line.
+void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
+{
+    double scale = 0;
+    for (const MachineStats& stats : c.stats)
+        if (stats.lines[line].runs > 0)
+            scale = std::max(scale, stats.lines[line].slowest);
+    const auto x = [&](double seconds) { return kLabelWidth + (scale > 0 ? seconds / scale * kPlotWidth : 0); };
+    const double height = kTop * 2 + kRowHeight * static_cast<double>(c.machines.size());
+    const std::string label(kLines[line].label);
+
+    out << "<figure>\n<h3>" << htmlEscaped(label) << " <span class=\"muted\">(seconds, lower is faster)</span></h3>\n"
+        << "<svg class=\"chart\" data-line=\"" << htmlEscaped(label) << "\" viewBox=\"0 0 " << number(kChartWidth, "%.0f")
+        << ' ' << number(height, "%.0f") << "\" role=\"img\" aria-label=\"" << htmlEscaped(label)
+        << ": median time per machine\">\n";
+    out << "<line class=\"axis\" x1=\"" << kLabelWidth << "\" y1=\"" << kTop / 2 << "\" x2=\"" << kLabelWidth
+        << "\" y2=\"" << number(height - kTop / 2) << "\"/>\n";
+    for (std::size_t m = 0; m < c.machines.size(); ++m) {
+        const LineStats& stats = c.stats[m].lines[line];
+        const std::string name = htmlEscaped(c.machines[m].name);
+        const double top = kTop + kRowHeight * static_cast<double>(m);
+        const double middle = top + kRowHeight / 2;
+        const bool bad = isBad(c, m, line);
+        out << "<text class=\"name" << (c.stats[m].flagged ? " bad" : "") << "\" x=\"" << kLabelWidth - 6
+            << "\" y=\"" << number(middle + 4) << "\"><title>" << name << "</title>" << htmlEscaped(shortName(c.machines[m].name))
+            << "</text>\n";
+        if (stats.runs == 0) {
+            out << "<text class=\"bad\" x=\"" << kLabelWidth + 6 << "\" y=\"" << number(middle + 4) << "\">no time</text>\n";
+            continue;
+        }
+        out << "<rect class=\"bar" << (m == 0 ? " baseline" : "") << (bad ? " bad" : "") << "\" data-machine=\"" << name
+            << "\" data-median=\"" << stats.medianText << "\" x=\"" << kLabelWidth << "\" y=\""
+            << number(middle - kBarHeight / 2) << "\" width=\"" << number(x(stats.median) - kLabelWidth, "%.3f")
+            << "\" height=\"" << kBarHeight << "\"><title>" << name << ": median " << stats.medianText << " s";
+        if (stats.runs >= 2)
+            out << ", fastest " << stats.fastestText << " s, slowest " << stats.slowestText << " s, " << stats.runs
+                << " runs";
+        out << "</title></rect>\n";
+        if (stats.runs >= 2) {
+            const std::string y = number(middle), y1 = number(middle - 4), y2 = number(middle + 4);
+            const std::string from = number(x(stats.fastest), "%.3f"), to = number(x(stats.slowest), "%.3f");
+            out << "<path class=\"whisker\" d=\"M" << from << ' ' << y << "H" << to << "M" << from << ' ' << y1 << "V"
+                << y2 << "M" << to << ' ' << y1 << "V" << y2 << "\"/>\n";
+        }
+        const Cell cell = tableCell(c, m, line);
+        std::string text = stats.medianText + " s";
+        if (!cell.ratio.empty())
+            text += "  " + cell.ratio + cell.noise;
+        if (bad)
+            text += "  WRONG";
+        else if (c.stats[m].fromFlawedRuns)
+            text += "  (no good run)";
+        out << "<text class=\"time" << (bad ? " bad" : "") << "\" x=\""
+            << number(std::max(x(stats.median), x(stats.slowest)) + 6) << "\" y=\"" << number(middle + 4) << "\">"
+            << htmlEscaped(text) << "</text>\n";
+    }
+    const LineStats& base = c.stats[0].lines[line];
+    if (base.runs > 0 && c.machines.size() > 1)
+        out << "<line class=\"baseline-mark\" x1=\"" << number(x(base.median), "%.3f") << "\" y1=\"" << kTop / 2
+            << "\" x2=\"" << number(x(base.median), "%.3f") << "\" y2=\"" << number(height - kTop / 2) << "\"/>\n";
+    out << "</svg>\n</figure>\n";
+}
+
+} // namespace
+
+std::string htmlEscaped(const std::string& text)
+{
+    std::string escaped;
+    for (char ch : text) {
+        switch (ch) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        case '\'': escaped += "&#39;"; break;
+        default: escaped += ch;
+        }
+    }
+    return escaped;
+}
+
+void writeHtml(std::ostream& out, const Comparison& c, const TableOptions& options)
+{
+    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+           "<meta name=\"color-scheme\" content=\"light dark\">\n"
+           "<title>cpubench comparison</title>\n<style>"
+        << kStyle << "</style>\n</head>\n<body>\n<h1>cpubench comparison</h1>\n";
+    out << "<p>" << c.machines.size() << (c.machines.size() == 1 ? " machine" : " machines");
+    if (!c.machines.empty())
+        out << ", baseline <strong>" << htmlEscaped(c.machines[0].name) << "</strong>";
+    out << ". "
+        << (c.problems.empty() ? "All runs complete, all fixed values exact."
+                               : "<span class=\"bad\">" + std::to_string(c.problems.size()) +
+                                     (c.problems.size() == 1 ? " problem" : " problems") +
+                                     ": wrong values or incomplete runs (see Problems).</span>")
+        << "</p>\n";
+    writeMachines(out, c);
+    writeTableSection(out, c, options);
+
+    out << "<h2>Charts</h2>\n<p class=\"muted\">Bar: the median of the machine's good runs. Whisker: its fastest to "
+           "slowest run, where it has two or more. Dashed line: the baseline's median. ~ after a ratio: within "
+           "run-to-run noise (a plain overlap of the ranges, not a significance test). Red: wrong values or "
+           "incomplete runs.</p>\n";
+    out << "<div class=\"charts\">\n";
+    for (std::size_t line = 0; line < kLines.size(); ++line)
+        writeChart(out, c, line);
+    out << "</div>\n";
+
+    out << "<h2>log fingerprints</h2>\n<p class=\"muted\">The values of double mul log depend on the C library's log. "
+           "Compare that line's time only between machines of one group.</p>\n<ul>\n";
+    for (std::size_t g = 0; g < c.groups.size(); ++g) {
+        std::string values, members;
+        for (const std::string& value : c.groups[g].values)
+            values += (values.empty() ? "" : " ") + value;
+        for (const std::string& member : c.groups[g].members)
+            members += (members.empty() ? "" : ", ") + member;
+        out << "<li><strong>" << groupName(g) << "</strong>: " << htmlEscaped(members) << " <span class=\"muted\">("
+            << htmlEscaped(values) << ")</span></li>\n";
+    }
+    out << "</ul>\n";
+    if (!c.notes.empty()) {
+        out << "<h2>Notes</h2>\n<ul>\n";
+        for (const std::string& note : c.notes)
+            out << "<li>" << htmlEscaped(note) << "</li>\n";
+        out << "</ul>\n";
+    }
+    out << "<h2>Problems</h2>\n";
+    if (c.problems.empty())
+        out << "<p>None: every run is complete with exact values.</p>\n";
+    else {
+        out << "<ul class=\"problems\">\n";
+        for (const std::string& problem : c.problems)
+            out << "<li>" << htmlEscaped(problem) << "</li>\n";
+        out << "</ul>\n";
+    }
+    out << "</body>\n</html>\n";
+}

@@ -1,0 +1,16 @@
+// The comparison as one self-contained HTML page: no script, no external
+// file, nothing loaded from a network. It holds the machines' descriptions,
+// the table, a bar chart per timed line as inline SVG, the log fingerprint
+// groups, and every problem.
+#pragma once
+
+#include "stats.h"
+#include "table.h"
+
+#include <ostream>
+#include <string>
+
+void writeHtml(std::ostream& out, const Comparison& comparison, const TableOptions& options);
+
+// The text with & < > " ' written as character references.
+std::string htmlEscaped(const std::string& text);

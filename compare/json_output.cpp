@@ -1,0 +1,127 @@
+#include "json_output.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+
+namespace {
+
+using expected::kLines;
+using nlohmann::json;
+
+const char* markName(Mark mark)
+{
+    switch (mark) {
+    case Mark::exact:
+        return "exact";
+    case Mark::wrong:
+        return "wrong";
+    case Mark::unchecked:
+        return "unchecked";
+    case Mark::missing:
+        break;
+    }
+    return "missing";
+}
+
+json textOrNull(const std::string& text)
+{
+    return text.empty() ? json(nullptr) : json(text);
+}
+
+json infoJson(const MachineInfo& info)
+{
+    json object = json::object();
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"processor", &info.processor}, {"os", &info.os}, {"kernel", &info.kernel}, {"virtualization", &info.virtualization}};
+    for (const auto& [key, value] : texts)
+        if (!value->empty())
+            object[key] = *value;
+    if (info.logicalCpus)
+        object["logical_cpus"] = *info.logicalCpus;
+    if (info.memoryMib)
+        object["memory_mib"] = *info.memoryMib;
+    return object;
+}
+
+json runJson(const Run& run, bool used)
+{
+    json lines = json::array();
+    for (std::size_t line = 0; line < kLines.size(); ++line) {
+        const LineResult& result = run.transcript.lines[line];
+        json entry = {{"line", std::string(kLines[line].label)},
+                      {"present", result.present},
+                      {"values", result.values},
+                      {"time", result.time.empty() ? json(nullptr) : json(std::strtod(result.time.c_str(), nullptr))},
+                      {"mark", markName(result.mark)}};
+        if (result.outOfMemory)
+            entry["out_of_memory"] = true;
+        lines.push_back(entry);
+    }
+    return {{"name", run.name},
+            {"used", used},
+            {"complete", run.transcript.problems.empty()},
+            {"problems", run.transcript.problems},
+            {"lines", lines}};
+}
+
+json statsJson(const LineStats& stats, std::size_t line)
+{
+    json entry = {{"line", std::string(kLines[line].label)}, {"runs", stats.runs}, {"mark", markName(stats.mark)}};
+    if (stats.runs > 0) {
+        entry["median"] = stats.median;
+        entry["fastest"] = stats.fastest;
+        entry["slowest"] = stats.slowest;
+    } else
+        entry["median"] = entry["fastest"] = entry["slowest"] = nullptr;
+    entry["ratio"] = stats.ratio ? json(*stats.ratio) : json(nullptr);
+    entry["within_noise"] = stats.withinNoise;
+    if (kLines[line].kind == expected::Values::fingerprint) {
+        json groups = json::array();
+        for (std::size_t group : stats.groups)
+            groups.push_back(groupName(group));
+        entry["fingerprints"] = groups;
+    }
+    return entry;
+}
+
+} // namespace
+
+void writeJson(std::ostream& out, const Comparison& c)
+{
+    json machines = json::array();
+    for (std::size_t m = 0; m < c.machines.size(); ++m) {
+        const Machine& machine = c.machines[m];
+        const MachineStats& stats = c.stats[m];
+        json runs = json::array();
+        for (std::size_t r = 0; r < machine.runs.size(); ++r)
+            runs.push_back(runJson(machine.runs[r], stats.used[r]));
+        json lines = json::array();
+        for (std::size_t line = 0; line < kLines.size(); ++line)
+            lines.push_back(statsJson(stats.lines[line], line));
+        machines.push_back({{"name", machine.name},
+                            {"source", machine.source},
+                            {"info", infoJson(machine.info)},
+                            {"info_error", textOrNull(machine.infoError)},
+                            {"flagged", stats.flagged},
+                            {"from_flawed_runs", stats.fromFlawedRuns},
+                            {"runs", runs},
+                            {"statistics", lines}});
+    }
+    json groups = json::array();
+    for (std::size_t g = 0; g < c.groups.size(); ++g)
+        groups.push_back(
+            {{"name", groupName(g)}, {"values", c.groups[g].values}, {"members", c.groups[g].members}});
+    json lines = json::array();
+    for (const expected::ResultLine& known : kLines)
+        lines.push_back(std::string(known.label));
+    const json document = {{"baseline", c.machines.empty() ? json(nullptr) : json(c.machines[0].name)},
+                           {"lines", lines},
+                           {"machines", machines},
+                           {"fingerprints", groups},
+                           {"problems", c.problems},
+                           {"notes", c.notes},
+                           {"complete", c.problems.empty()}};
+    // File names and transcripts need not be UTF-8: such bytes become U+FFFD.
+    out << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+}
