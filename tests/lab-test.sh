@@ -120,7 +120,7 @@ set +e
 status=${PIPESTATUS[0]}
 set -e
 [ "$status" -ne 0 ] || fail "the play ended with status 0 although a host was unreachable"
-grep -q '"msg": "Not benchmarked: gone: unreachable' "$work/play.log" \
+grep -q '"msg": "Hosts with a problem: gone: unreachable' "$work/play.log" \
     || fail "the end of the play does not name the unreachable host"
 
 results=$work/results
