@@ -106,6 +106,8 @@ gone ansible_host=127.0.0.1 ansible_port=$closed_port
 ansible_user=$user
 ansible_ssh_private_key_file=$work/client_key
 ansible_ssh_common_args=-F /dev/null -o UserKnownHostsFile=/dev/null -o ConnectTimeout=10
+# Ansible's own working files on the "hosts" stay in the test's folder.
+ansible_remote_tmp=$work/remote-tmp
 EOF
 
 # The playbook's temporary directories are made in the system's /tmp of the
