@@ -90,11 +90,13 @@ EOF
 [ "$(id -u)" -ne 0 ] || mkdir -p /run/sshd
 /usr/sbin/sshd -D -e -f "$work/sshd_config" 2>"$work/sshd.log" &
 sshd_pid=$!
-for _ in $(seq 50); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    kill -0 "$sshd_pid" 2>/dev/null || { cat "$work/sshd.log" >&2; echo "$0: sshd did not start" >&2; exit 1; }
+listening=false
+for _ in $(seq 200); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && { listening=true; break; }
+    kill -0 "$sshd_pid" 2>/dev/null || break
     sleep 0.1
 done
+$listening || { cat "$work/sshd.log" >&2; echo "$0: sshd did not start" >&2; exit 1; }
 
 cat >"$work/hosts.ini" <<EOF
 [lab]
