@@ -47,6 +47,7 @@ svg.chart .bar { fill: var(--bar); }
 svg.chart .bar.baseline { fill: var(--base); }
 svg.chart .bar.bad { fill: var(--bad); }
 svg.chart text.bad { fill: var(--bad); font-weight: 600; }
+svg.chart text.time { paint-order: stroke; stroke: var(--bg); stroke-width: 3px; stroke-linejoin: round; }
 svg.chart .whisker { stroke: var(--whisker); stroke-width: 1.5; }
 svg.chart .baseline-mark { stroke: var(--base); stroke-width: 1; stroke-dasharray: 4 3; }
 svg.chart .axis { stroke: var(--line); }
@@ -180,6 +181,11 @@ void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
         << ": median time per machine\">\n";
     out << "<line class=\"axis\" x1=\"" << kLabelWidth << "\" y1=\"" << kTop / 2 << "\" x2=\"" << kLabelWidth
         << "\" y2=\"" << number(height - kTop / 2) << "\"/>\n";
+    // Under the bars and texts.
+    const LineStats& base = c.stats[0].lines[line];
+    if (base.runs > 0 && c.machines.size() > 1)
+        out << "<line class=\"baseline-mark\" x1=\"" << number(x(base.median), "%.3f") << "\" y1=\"" << kTop / 2
+            << "\" x2=\"" << number(x(base.median), "%.3f") << "\" y2=\"" << number(height - kTop / 2) << "\"/>\n";
     for (std::size_t m = 0; m < c.machines.size(); ++m) {
         const LineStats& stats = c.stats[m].lines[line];
         const std::string name = htmlEscaped(c.machines[m].name);
@@ -219,10 +225,6 @@ void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
             << number(std::max(x(stats.median), x(stats.slowest)) + 6) << "\" y=\"" << number(middle + 4) << "\">"
             << htmlEscaped(text) << "</text>\n";
     }
-    const LineStats& base = c.stats[0].lines[line];
-    if (base.runs > 0 && c.machines.size() > 1)
-        out << "<line class=\"baseline-mark\" x1=\"" << number(x(base.median), "%.3f") << "\" y1=\"" << kTop / 2
-            << "\" x2=\"" << number(x(base.median), "%.3f") << "\" y2=\"" << number(height - kTop / 2) << "\"/>\n";
     out << "</svg>\n</figure>\n";
 }
 

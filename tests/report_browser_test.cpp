@@ -85,20 +85,25 @@ TEST(ReportInBrowser, ChartsAndBarsAsRendered)
 
     const fs::path work = fs::path(testing::TempDir()) / "report_browser";
     fs::remove_all(work);
-    // Three machines of three runs each; one name needs escaping in HTML.
-    const std::vector<std::pair<std::string, double>> machines = {
-        {"alpha", 1.0}, {"beta & <gamma>", 1.6}, {"delta", 0.55}};
-    for (const auto& [name, scale] : machines) {
-        fs::create_directories(work / name);
+    // Three machines of three runs each, each with a spread of its own (so
+    // that a bar drawn to another figure than the median shows); one name
+    // needs escaping in HTML.
+    struct Machine {
+        std::string name;
+        double scale, spread;
+    };
+    const std::vector<Machine> machines = {{"alpha", 1.0, 0.02}, {"beta & <gamma>", 1.6, 0.15}, {"delta", 0.55, 0.3}};
+    for (const Machine& machine : machines) {
+        fs::create_directories(work / machine.name);
         for (int i = 1; i <= 3; ++i)
-            std::ofstream(work / name / ("run-" + std::to_string(i) + ".txt"), std::ios::binary)
-                << run(scale * (1 + 0.02 * (i - 2)));
+            std::ofstream(work / machine.name / ("run-" + std::to_string(i) + ".txt"), std::ios::binary)
+                << run(machine.scale * (1 + machine.spread * (i - 2)));
     }
     std::ofstream(work / "alpha" / "machine.json") << R"({"processor": "Test CPU", "logical_cpus": 4})";
 
     const fs::path report = work / "report.html";
     const std::string compare = std::string("'") + CPUBENCH_COMPARE_EXE + "' --html " + shellQuoted(report) + " " +
-                                shellQuoted(work / "alpha") + " " + shellQuoted(work / machines[1].first) + " " +
+                                shellQuoted(work / "alpha") + " " + shellQuoted(work / machines[1].name) + " " +
                                 shellQuoted(work / "delta") + " >/dev/null";
     ASSERT_EQ(std::system(compare.c_str()), 0);
     const std::string html = slurp(report);
@@ -153,9 +158,9 @@ TEST(ReportInBrowser, ChartsAndBarsAsRendered)
         const double baseWidth = bars[0]["width"].get<double>(), baseMedian = bars[0]["median"].get<double>();
         EXPECT_GT(baseWidth, 50);
         for (std::size_t m = 0; m < machines.size(); ++m) {
-            EXPECT_EQ(bars[m]["machine"], machines[m].first);
+            EXPECT_EQ(bars[m]["machine"], machines[m].name);
             const double expected = baseWidth * bars[m]["median"].get<double>() / baseMedian;
-            EXPECT_NEAR(bars[m]["width"].get<double>(), expected, 1.0) << machines[m].first;
+            EXPECT_NEAR(bars[m]["width"].get<double>(), expected, 1.0) << machines[m].name;
         }
     }
 }
