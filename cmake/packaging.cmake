@@ -63,6 +63,9 @@ else()
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
     install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
+    # The lab playbook (see the README, "Many machines"); only the tarball
+    # carries it.
+    install(DIRECTORY ${CMAKE_SOURCE_DIR}/lab/ DESTINATION ${CMAKE_INSTALL_DATADIR}/cpubench/lab COMPONENT lab)
     # What Debian keeps in /usr/share/doc/<package>: the licence as a
     # machine-readable copyright file, and the changelog; and lintian's
     # overrides. Only the .deb asks for these.
@@ -76,7 +79,8 @@ else()
     set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-linux-x86_64)
     # cmake/cpack-generator.cmake picks the components of each package.
     set(CPACK_CPUBENCH_DEB_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench debian /)
-    set(CPACK_CPUBENCH_ARCHIVE_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /)
+    set(CPACK_CPUBENCH_ARCHIVE_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /
+                                        ${CMAKE_BINARY_DIR} cpubench lab /)
     set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-generator.cmake)
 
     set(CPACK_DEBIAN_FILE_NAME cpubench_${PROJECT_VERSION}_amd64.deb)

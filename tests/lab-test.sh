@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# The lab playbook (lab/lab.yml) run for real over SSH against this machine:
+# an OpenSSH server of the test's own on 127.0.0.1, with keys made for the
+# test, and an inventory of two hosts that both point at it and a third
+# whose port nothing listens on. One benchmark run per host, from the real
+# Linux tarball. Nothing is sent to any address but 127.0.0.1.
+#
+# Usage: tests/lab-test.sh PACKAGE     (the tarball, or the folder holding it)
+#
+# The playbook run is the tarball's copy; ansible-lint checks the source's.
+#
+# Needs sshd (openssh-server), ansible-playbook (ansible-core) and
+# ansible-lint. Run as root (as CI does), sshd makes /run/sshd if missing.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+    echo "usage: $0 PACKAGE" >&2
+    exit 2
+fi
+package=$1
+if [ -d "$package" ]; then
+    matches=("$package"/cpubench-*-linux-x86_64.tar.gz)
+    [ ${#matches[@]} -eq 1 ] && [ -f "${matches[0]}" ] \
+        || { echo "$0: expected exactly one Linux tarball in $package" >&2; exit 1; }
+    package=${matches[0]}
+fi
+package=$(realpath "$package")
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+
+work=$(mktemp -d)
+sshd_pid=""
+cleanup() {
+    if [ -n "$sshd_pid" ]; then
+        kill "$sshd_pid" 2>/dev/null || true
+        wait "$sshd_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# Ansible and its linter keep everything in the test's folder, read no
+# configuration of the machine's, and fetch nothing.
+export ANSIBLE_CONFIG="$work/ansible.cfg" ANSIBLE_HOME="$work/ansible-home"
+export ANSIBLE_LOCAL_TEMP="$work/ansible-local" ANSIBLE_RETRY_FILES_ENABLED=false
+export ANSIBLE_HOST_KEY_CHECKING=false ANSIBLE_PYTHON_INTERPRETER=auto_silent
+export ANSIBLE_NOCOLOR=true ANSIBLE_FORCE_COLOR=false
+# No connection outlives its task, so the server ends with no session left.
+export ANSIBLE_SSH_ARGS="-o ControlMaster=no -o ControlPersist=no"
+: >"$ANSIBLE_CONFIG"
+
+echo "== ansible-lint"
+(cd "$source_dir" && ansible-lint --offline --profile production -q lab/) \
+    || fail "ansible-lint finds faults in the playbook"
+
+# The playbook and cpubench-compare as the tarball ships them.
+unpacked=$work/unpacked
+mkdir "$unpacked"
+tar -xzf "$package" -C "$unpacked" --strip-components=1
+lab=$unpacked/share/cpubench/lab
+[ -f "$lab/lab.yml" ] || { echo "$0: the tarball holds no share/cpubench/lab/lab.yml" >&2; exit 1; }
+
+# A port free now on 127.0.0.1 (the kernel picks it).
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+port=$(free_port)
+closed_port=$(free_port)
+while [ "$closed_port" = "$port" ]; do closed_port=$(free_port); done
+
+ssh-keygen -q -t ed25519 -N "" -f "$work/host_key"
+ssh-keygen -q -t ed25519 -N "" -f "$work/client_key"
+user=$(id -un)
+cat >"$work/sshd_config" <<EOF
+ListenAddress 127.0.0.1
+Port $port
+HostKey $work/host_key
+PidFile $work/sshd.pid
+AuthorizedKeysFile $work/client_key.pub
+AllowUsers $user
+PermitRootLogin prohibit-password
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+Subsystem sftp internal-sftp
+EOF
+[ "$(id -u)" -ne 0 ] || mkdir -p /run/sshd
+/usr/sbin/sshd -D -e -f "$work/sshd_config" 2>"$work/sshd.log" &
+sshd_pid=$!
+listening=false
+for _ in $(seq 200); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && { listening=true; break; }
+    kill -0 "$sshd_pid" 2>/dev/null || break
+    sleep 0.1
+done
+$listening || { cat "$work/sshd.log" >&2; echo "$0: sshd did not start" >&2; exit 1; }
+
+cat >"$work/hosts.ini" <<EOF
+[lab]
+alpha ansible_host=127.0.0.1 ansible_port=$port
+beta ansible_host=127.0.0.1 ansible_port=$port
+gone ansible_host=127.0.0.1 ansible_port=$closed_port
+
+[lab:vars]
+ansible_user=$user
+ansible_ssh_private_key_file=$work/client_key
+ansible_ssh_common_args=-F /dev/null -o UserKnownHostsFile=/dev/null -o ConnectTimeout=10
+# Ansible's own working files on the "hosts" stay in the test's folder.
+ansible_remote_tmp=$work/remote-tmp
+EOF
+
+# The playbook's temporary directories are made in the system's /tmp of the
+# "hosts", which here is this machine's.
+tmpdirs() { find /tmp -maxdepth 1 -name 'cpubench-lab.*' | sort; }
+before=$(tmpdirs)
+
+echo "== the lab playbook over SSH: two hosts and an unreachable one, one run each"
+set +e
+(cd "$work" && ansible-playbook -i hosts.ini "$lab/lab.yml" \
+    -e "package=$package" -e runs=1 -e results=results) 2>&1 | tee "$work/play.log"
+status=${PIPESTATUS[0]}
+set -e
+[ "$status" -ne 0 ] || fail "the play ended with status 0 although a host was unreachable"
+grep -q '"msg": "Hosts with a problem: gone: unreachable' "$work/play.log" \
+    || fail "the end of the play does not name the unreachable host"
+
+results=$work/results
+for host in alpha beta; do
+    [ -f "$results/$host/run-1.txt" ] || { fail "$host: no transcript"; continue; }
+    [ ! -e "$results/$host/run-2.txt" ] || fail "$host: more runs than asked for"
+    "$unpacked/bin/cpubench-compare" "$results/$host/run-1.txt" >/dev/null \
+        || fail "$host: the transcript is not complete and exact"
+    python3 - "$results/$host/machine.json" <<'EOF' || fail "$host: machine.json is not as agreed"
+import json, sys
+machine = json.load(open(sys.argv[1]))
+for key in ("processor", "os", "kernel", "virtualization"):
+    assert isinstance(machine[key], str) and machine[key], key
+for key in ("logical_cpus", "memory_mib"):
+    assert isinstance(machine[key], int) and machine[key] > 0, key
+EOF
+done
+[ ! -e "$results/gone" ] || fail "the unreachable host has a results folder"
+# report.txt, the table, is written only once cpubench-compare has made
+# report.html on the controller.
+[ -s "$results/report.html" ] && [ -s "$results/report.txt" ] || fail "no report made by cpubench-compare"
+for host in alpha beta; do
+    grep -q "$host" "$results/report.html" || fail "the report does not show $host"
+done
+[ "$(tmpdirs)" = "$before" ] || fail "temporary directories left behind: $(comm -13 <(echo "$before") <(tmpdirs) | tr '\n' ' ')"
+
+if [ $failures -ne 0 ]; then
+    echo "$failures lab check(s) failed" >&2
+    exit 1
+fi
+echo "lab test: passed"
