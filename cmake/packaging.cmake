@@ -79,8 +79,8 @@ else()
     set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-linux-x86_64)
     # cmake/cpack-generator.cmake picks the components of each package.
     set(CPACK_CPUBENCH_DEB_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench debian /)
-    set(CPACK_CPUBENCH_ARCHIVE_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /
-                                        ${CMAKE_BINARY_DIR} cpubench lab /)
+    set(CPACK_CPUBENCH_RPM_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /)
+    set(CPACK_CPUBENCH_ARCHIVE_PROJECTS ${CPACK_CPUBENCH_RPM_PROJECTS} ${CMAKE_BINARY_DIR} cpubench lab /)
     set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-generator.cmake)
 
     set(CPACK_DEBIAN_FILE_NAME cpubench_${PROJECT_VERSION}_amd64.deb)
