@@ -6,7 +6,8 @@
 # The transcripts land in OUTDIR/a/ and OUTDIR/b/, one machine folder each,
 # which cpubench-compare puts side by side with their medians and ranges.
 # At the end the script prints, per line, the ratio B / A within each pair
-# and the median of these ratios.
+# and the median of these ratios. It needs cpubench-compare on PATH, or
+# named by CPUBENCH_COMPARE.
 set -euo pipefail
 if [ $# -ne 4 ]; then
     echo "usage: $0 PROGRAM-A PROGRAM-B PAIRS OUTDIR" >&2
@@ -27,15 +28,20 @@ for ((n = 1; n <= pairs; n++)); do
     if ((n % 2)); then run a "$n"; run b "$n"; else run b "$n"; run a "$n"; fi
 done
 
-python3 - "$out" "$pairs" <<'END'
-import re, statistics, sys
-out, pairs = sys.argv[1], int(sys.argv[2])
-def times(path):
-    found = (re.match(r"([^=]*?)\s*(=.*)? in (\d+\.\d+) s$", line.rstrip()) for line in open(path))
-    return {m[1]: float(m[3]) for m in found if m}
-runs = [(times(f"{out}/a/run-{n}.txt"), times(f"{out}/b/run-{n}.txt")) for n in range(1, pairs + 1)]
+# The times as cpubench-compare reads them, which also checks every value:
+# a run that is wrong or incomplete is left out of the ratios.
+compare=${CPUBENCH_COMPARE:-cpubench-compare}
+status=0
+"$compare" --json "$out/a" "$out/b" >"$out/compare.json" || status=$?
+[ "$status" -le 1 ] || exit "$status"
+[ "$status" -eq 0 ] || echo "$0: a run is wrong or incomplete and left out (see $out/compare.json)" >&2
+python3 - "$out/compare.json" <<'END'
+import json, os, statistics, sys
+a, b = ({os.path.basename(run["name"]): {l["line"]: l["time"] for l in run["lines"] if "time" in l}
+         for run in machine["runs"] if run["used"]} for machine in json.load(open(sys.argv[1]))["machines"])
+pairs = [(a[name], b[name]) for name in a if name in b]
 print("time B / time A in each pair, and their median:")
-for line in runs[0][0]:
-    ratios = [b[line] / a[line] for a, b in runs if line in a and line in b]
+for line in pairs[0][0]:
+    ratios = [tb[line] / ta[line] for ta, tb in pairs if line in ta and line in tb]
     print(f"{line:16s} {statistics.median(ratios):5.3f}   " + " ".join(f"{r:.3f}" for r in ratios))
 END
