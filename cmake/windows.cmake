@@ -62,6 +62,10 @@ target_link_libraries(ucrt_log INTERFACE ${UCRT_LOG_LIBRARY})
 add_dependencies(ucrt_log ucrt_log_import)
 
 add_link_options(-static)
+# No link time in the executables' headers (the PE time stamp, and with it
+# the checksum over the file): two links of the same objects give the same
+# bytes.
+add_link_options(-Wl,--no-insert-timestamp)
 # FindOpenMP names libgomp's import library (libgomp.dll.a), which would make
 # the executable need libgomp-1.dll; with -fopenmp on the link line instead,
 # the compiler driver links libgomp.a under -static.
