@@ -274,10 +274,10 @@ Source: the folder gmp-source holds GMP's complete corresponding source:
       (among them the fix for CVE-2021-43618) and the removal of the
       manual's folder from the build
 
-How it was built, and how to build the same DLL again, byte for byte: it was
-cross-compiled on $(. /etc/os-release && echo "$PRETTY_NAME") for 64-bit Windows, a "fat" build that
-picks code for the processor it runs on, with these packages (other
-versions give another DLL):
+How it was built, and how to build the same DLL again, byte for byte:
+cross-compiled for 64-bit Windows as a "fat" build (it picks the code for
+the processor it runs on), on $(. /etc/os-release && echo "$PRETTY_NAME")
+with these packages (other versions give another DLL):
 $(dpkg-query -W -f '    ${Package} ${Version}\n' "${TOOLS[@]}")
 and the build machine's gcc, m4 and make for GMP's own helper programs. In
 the folder the zip was unpacked into (any path, any time, time zone, locale

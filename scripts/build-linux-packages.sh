@@ -113,6 +113,9 @@ rm -rf "$root/src" "$root/build" "$root/packages"
 mkdir -p "$root/src/$name" "$root/packages"
 tar -C "$checkout" --exclude=./build --exclude=./.git -cf - . | tar -C "$root/src/$name" -xf -
 echo "$commit" >"$root/src/$name/packaging/source-commit"
+# Dated at the commit, as in the source archive: the packages take the
+# dates of the files they copy from the tree.
+find "$root/src/$name" -exec touch -h -d "@${commit#* }" {} +
 if git -c safe.directory='*' -C "$checkout" rev-parse --git-dir >/dev/null 2>&1; then
     echo "== The source archive"
     scripts/make-source-archive.sh "$out"

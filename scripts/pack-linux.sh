@@ -45,17 +45,20 @@ normalize() {
 echo "== The .deb"
 deb=$stage/deb
 install_into "$deb" /usr program debian
-# The libraries the programs link, as dpkg-shlibdeps finds them (it wants
-# to run beside a debian/control, which may be empty).
-mkdir -p "$stage/shlibdeps/debian"
+# The libraries the dynamically linked programs need, as dpkg-shlibdeps
+# finds them (it wants to run beside a debian/control, which may be empty,
+# and the programs in a package's folder, which DEBIAN marks).
+mkdir -p "$stage/shlibdeps/debian" "$deb/DEBIAN"
 : >"$stage/shlibdeps/debian/control"
-shlibs=$(cd "$stage/shlibdeps" && dpkg-shlibdeps -O "$deb/usr/bin/cpubench" "$deb/usr/bin/cpubench-compare" \
-    | sed -n 's/^shlibs:Depends=//p')
+dynamic=()
+for program in "$deb"/usr/bin/*; do
+    [[ $(readelf -d "$program") != *NEEDED* ]] || dynamic+=("$program")
+done
+shlibs=$(cd "$stage/shlibdeps" && dpkg-shlibdeps -O "${dynamic[@]}" | sed -n 's/^shlibs:Depends=//p')
 [ -n "$shlibs" ] || { echo "$0: dpkg-shlibdeps found no library" >&2; exit 1; }
 # Installed-Size as dpkg counts it: each file in KiB rounded up, 1 for
 # everything else; the sizes, not the file system's blocks.
 size=$(cd "$deb" && find usr -printf '%y %s\n' | awk '{ n += ($1 == "f") ? int(($2 + 1023) / 1024) : 1 } END { print n }')
-mkdir -p "$deb/DEBIAN"
 sed -e "s/@INSTALLED_SIZE@/$size/" -e "s/@SHLIBS_DEPENDS@/$shlibs/" \
     "$build/package-files/debian-control" >"$deb/DEBIAN/control"
 (cd "$deb" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$deb/DEBIAN/md5sums"
