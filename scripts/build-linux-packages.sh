@@ -62,14 +62,16 @@ enter() {
     mounted=$1/proc
 }
 # Runs a command inside the root entered last, with a plain environment but
-# for the time zone and faketime's settings.
+# for the time zone and faketime's settings (not its shared memory, which
+# the root lacks). chroot itself starts with that environment, so that
+# nothing of the caller's reaches into the root.
+chroot=$(command -v chroot)
 in_root() {
-    local passed=() var
-    for var in TZ FAKETIME DONT_FAKE_MONOTONIC LD_PRELOAD; do
+    local passed=(PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8) var
+    for var in TZ FAKETIME DONT_FAKE_MONOTONIC NO_FAKE_STAT LD_PRELOAD; do
         [ -z "${!var:-}" ] || passed+=("$var=${!var}")
     done
-    chroot "${mounted%/proc}" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-        "${passed[@]}" "$@"
+    env -i "${passed[@]}" "$chroot" "${mounted%/proc}" /usr/bin/env "$@"
 }
 
 # Each root is made under a temporary name and renamed when complete, so a
