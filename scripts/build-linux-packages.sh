@@ -51,27 +51,35 @@ host_mirror() {
 mirror=${CPUBENCH_DEBIAN_MIRROR:-$(host_mirror)}
 archive=${mirror:-the default archive of debootstrap}
 
-# /proc is mounted in a root while it is used, and unmounted on exit, also
-# on failure.
+# /proc, and a /dev/shm of its own, are mounted in a root while it is used,
+# and unmounted on exit, also on failure.
 mounted=""
-unmount() { if [ -n "$mounted" ]; then umount "$mounted"; mounted=""; fi; }
+unmount() {
+    if [ -n "$mounted" ]; then
+        umount "$mounted/dev/shm" "$mounted/proc"
+        mounted=""
+    fi
+}
 trap unmount EXIT
 enter() {
     unmount
+    mkdir -p "$1/dev/shm"
     mount -t proc proc "$1/proc"
-    mounted=$1/proc
+    mount -t tmpfs -o size=64m tmpfs "$1/dev/shm"
+    mounted=$1
 }
 # Runs a command inside the root entered last, with a plain environment but
-# for the time zone and faketime's settings (not its shared memory, which
-# the root lacks). chroot itself starts with that environment, so that
-# nothing of the caller's reaches into the root.
+# for the caller's time zone and faketime's settings: under faketime, the
+# programs in the root see the same clock (through the root's own
+# libfaketime, which keeps its state in the root's /dev/shm).
 chroot=$(command -v chroot)
 in_root() {
-    local passed=(PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8) var
-    for var in TZ FAKETIME DONT_FAKE_MONOTONIC NO_FAKE_STAT LD_PRELOAD; do
+    local passed=() var
+    for var in TZ FAKETIME FAKETIME_DONT_FAKE_MONOTONIC NO_FAKE_STAT LD_PRELOAD; do
         [ -z "${!var:-}" ] || passed+=("$var=${!var}")
     done
-    env -i "${passed[@]}" "$chroot" "${mounted%/proc}" /usr/bin/env "$@"
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+        "$chroot" "$mounted" /usr/bin/env "${passed[@]}" "$@"
 }
 
 # Each root is made under a temporary name and renamed when complete, so a
@@ -91,6 +99,7 @@ if [ ! -d "$minbase" ]; then
 fi
 if [ ! -d "$root" ]; then
     echo "== Adding the build dependencies"
+    mountpoint -q "$root.tmp/dev/shm" && umount "$root.tmp/dev/shm"
     mountpoint -q "$root.tmp/proc" && umount "$root.tmp/proc"
     rm -rf "$root.tmp"
     cp -a "$minbase" "$root.tmp"
