@@ -75,7 +75,7 @@ enter() {
 chroot=$(command -v chroot)
 in_root() {
     local passed=() var
-    for var in TZ FAKETIME FAKETIME_DONT_FAKE_MONOTONIC NO_FAKE_STAT LD_PRELOAD; do
+    for var in TZ FAKETIME FAKE_UTIME NO_FAKE_STAT LD_PRELOAD; do
         [ -z "${!var:-}" ] || passed+=("$var=${!var}")
     done
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
