@@ -20,7 +20,7 @@
 # owners are fixed, the entries sorted. CPack's DEB and archive generators
 # of CMake 3.18 (the Debian 11 build's) and its ZIP generator take the time
 # stamps of the files as the build left them, so those packages are made by
-# tools that can be told the time: dpkg-deb, tar and Info-ZIP's zip.
+# tools that can be told the time: dpkg-deb, tar and scripts/write-zip.py.
 #
 # The version is the project's (project() in the top-level list); it names
 # the packages and stands in the man pages, never in the transcript.
@@ -113,6 +113,9 @@ else()
     set(CPACK_RPM_USER_FILELIST
         "%license /usr/${CMAKE_INSTALL_DOCDIR}/LICENSE"
         "%doc /usr/${CMAKE_INSTALL_DOCDIR}/README.md")
+    # The package's folders are 0755 whatever the umask of the build.
+    set(CPACK_RPM_DEFAULT_DIR_PERMISSIONS
+        OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
     # The system owns these folders; the package owns only its own.
     set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
         /usr/${CMAKE_INSTALL_MANDIR} /usr/${CMAKE_INSTALL_MANDIR}/man1)
@@ -146,7 +149,11 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
 %define clamp_mtime_to_source_date_epoch 1
 %define _buildhost cpubench
 %define _binary_payload w9.gzdio")
-set(CPACK_STRIP_FILES ON)
+# The Linux programs are stripped when they are installed into a package;
+# the Windows ones by the linker (cmake/windows.cmake says why).
+if(NOT WIN32)
+    set(CPACK_STRIP_FILES ON)
+endif()
 
 if(NOT WIN32)
     # The .deb's control file but for its Installed-Size and the libraries
