@@ -133,7 +133,7 @@ if git -c safe.directory='*' -C "$checkout" rev-parse --git-dir >/dev/null 2>&1;
 fi
 
 enter "$root"
-echo "== Building with $(in_root g++ --version | head -n 1) and $(in_root cmake --version | head -n 1)"
+echo "== Building with $(in_root g++ --version | head -n 1) and $(in_root cmake --version | head -n 1), at $(in_root date -u '+%F %T') UTC by the root's clock"
 in_root bash "/src/$name/scripts/pack-linux.sh" "/src/$name" /build /packages
 cp "$root"/packages/* "$out"/
 {
