@@ -19,10 +19,12 @@ constexpr std::size_t kNameLength = 24; // longer names are cut, the full one in
 
 const char kStyle[] = R"(
 :root { --fg: #1f2328; --bg: #ffffff; --muted: #59636e; --line: #d1d9e0; --bar: #4c78a8;
-  --base: #b8731e; --whisker: #1f2328; --bad: #c62828; --badbg: #fdecea; }
+  --base: #b8731e; --whisker: #1f2328; --bad: #c62828; --badbg: #fdecea; --interval: #7b3fa0;
+  --slower: #b3261e; --faster: #1a7f37; }
 @media (prefers-color-scheme: dark) {
   :root { --fg: #e6edf3; --bg: #0d1117; --muted: #9198a1; --line: #3d444d; --bar: #6a9fd4;
-    --base: #e3a64f; --whisker: #e6edf3; --bad: #ff7b72; --badbg: #3a1d1d; }
+    --base: #e3a64f; --whisker: #e6edf3; --bad: #ff7b72; --badbg: #3a1d1d; --interval: #c297e0;
+    --slower: #ff7b72; --faster: #56d364; }
 }
 body { font: 14px/1.45 system-ui, -apple-system, "Segoe UI", sans-serif; color: var(--fg);
   background: var(--bg); margin: 1.5rem auto; padding: 0 1rem; max-width: 80rem; }
@@ -49,12 +51,17 @@ svg.chart .bar.bad { fill: var(--bad); }
 svg.chart text.bad { fill: var(--bad); font-weight: 600; }
 svg.chart text.time { paint-order: stroke; stroke: var(--bg); stroke-width: 3px; stroke-linejoin: round; }
 svg.chart .whisker { stroke: var(--whisker); stroke-width: 1.5; }
+svg.chart .interval { stroke: var(--interval); stroke-width: 1.5; fill: none; }
+.verdict.slower { color: var(--slower); font-weight: 600; }
+.verdict.faster { color: var(--faster); font-weight: 600; }
+.verdict.undecided { color: var(--muted); }
+.verdict-key { color: var(--interval); }
 svg.chart .baseline-mark { stroke: var(--base); stroke-width: 1; stroke-dasharray: 4 3; }
 svg.chart .axis { stroke: var(--line); }
 ul.problems li { color: var(--bad); }
 @media print {
   :root { --fg: #000; --bg: #fff; --muted: #444; --line: #999; --bar: #4c78a8; --base: #b8731e;
-    --whisker: #000; --bad: #b00020; --badbg: #fdecea; }
+    --whisker: #000; --bad: #b00020; --badbg: #fdecea; --interval: #7b3fa0; --slower: #b00020; --faster: #1a7f37; }
   body { margin: 0; max-width: none; font-size: 10pt; }
   .scroll { overflow: visible; }
   .charts { display: block; }
@@ -117,16 +124,40 @@ void writeMachines(std::ostream& out, const Comparison& c)
             out << "<p class=\"bad\">" << htmlEscaped(machine.infoError) << "</p>\n";
 }
 
+// The verdict in words, coloured, with its reason as a tooltip.
+std::string verdictHtml(const Comparison& c, const std::optional<RatioEstimate>& estimate)
+{
+    if (!estimate)
+        return "";
+    const std::string name = verdictName(estimate->verdict);
+    const std::string why = doubtText(*estimate, c.settings);
+    return " <span class=\"verdict " + name + "\"" + (why.empty() ? "" : " title=\"" + htmlEscaped(why) + "\"") + ">" +
+           name + "</span>";
+}
+
 std::string cellHtml(const Comparison& c, std::size_t m, std::size_t line)
 {
     const Cell cell = tableCell(c, m, line);
     std::string html = "<td class=\"num" + std::string(isBad(c, m, line) ? " wrong" : "") + "\">" + cell.time;
     if (!cell.ratio.empty())
-        html += " " + cell.ratio + cell.noise;
+        html += " " + cell.ratio + verdictHtml(c, c.stats[m].lines[line].estimate);
     if (!cell.mark.empty())
         html += cell.mark == "WRONG" ? " <span class=\"bad\">WRONG</span>" : " " + htmlEscaped(cell.mark);
     if (!cell.range.empty())
-        html += "<span class=\"range\">" + cell.range + "</span>";
+        html += "<span class=\"range\">runs " + cell.range + "</span>";
+    if (!cell.interval.empty())
+        html += "<span class=\"range\">ratio " + cell.interval + "</span>";
+    return html + "</td>";
+}
+
+std::string summaryHtml(const Comparison& c, std::size_t m)
+{
+    const Cell cell = summaryCell(c, m);
+    if (m == 0)
+        return "<td class=\"num\"></td>";
+    std::string html = "<td class=\"num\">" + cell.ratio + verdictHtml(c, c.stats[m].summary.estimate);
+    if (!cell.interval.empty())
+        html += "<span class=\"range\">ratio " + cell.interval + "</span>";
     return html + "</td>";
 }
 
@@ -140,12 +171,16 @@ void writeTableSection(std::ostream& out, const Comparison& c, const TableOption
         out << "<tr><th>machine</th>";
         for (const expected::ResultLine& known : kLines)
             out << "<th>" << htmlEscaped(std::string(known.label)) << "</th>";
+        if (c.machines.size() > 1)
+            out << "<th>" << kSummaryLabel << "</th>";
         out << "</tr>\n";
         for (std::size_t m = 0; m < c.machines.size(); ++m) {
             out << "<tr" << (c.stats[m].flagged ? " class=\"flagged\"" : "") << "><th>"
                 << htmlEscaped(c.machines[m].name) << "</th>";
             for (std::size_t line = 0; line < kLines.size(); ++line)
                 out << cellHtml(c, m, line);
+            if (c.machines.size() > 1)
+                out << summaryHtml(c, m);
             out << "</tr>\n";
         }
     } else {
@@ -159,18 +194,40 @@ void writeTableSection(std::ostream& out, const Comparison& c, const TableOption
                 out << cellHtml(c, m, line);
             out << "</tr>\n";
         }
+        if (c.machines.size() > 1) {
+            out << "<tr><th>" << kSummaryLabel << "</th>";
+            for (std::size_t m = 0; m < c.machines.size(); ++m)
+                out << summaryHtml(c, m);
+            out << "</tr>\n";
+        }
     }
     out << "</table></div>\n";
 }
 
+// Where a bar's text starts: after the bar, its whisker and its interval.
+template <typename X>
+double textStart(const LineStats& stats, const LineStats& base, X x)
+{
+    double end = std::max(x(stats.median), x(stats.slowest));
+    if (stats.estimate && stats.estimate->high)
+        end = std::max(end, x(base.median * *stats.estimate->high));
+    return end;
+}
+
 // A horizontal bar per machine: its median, a whisker from its fastest to
-// its slowest run, the baseline's median as a dashed line.
+// its slowest run, a bracket over the interval of its ratio, the baseline's
+// median as a dashed line.
 void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
 {
     double scale = 0;
-    for (const MachineStats& stats : c.stats)
-        if (stats.lines[line].runs > 0)
-            scale = std::max(scale, stats.lines[line].slowest);
+    const LineStats& base = c.stats[0].lines[line];
+    for (const MachineStats& stats : c.stats) {
+        const LineStats& own = stats.lines[line];
+        if (own.runs > 0)
+            scale = std::max(scale, own.slowest);
+        if (own.estimate && own.estimate->high)
+            scale = std::max(scale, base.median * *own.estimate->high);
+    }
     const auto x = [&](double seconds) { return kLabelWidth + (scale > 0 ? seconds / scale * kPlotWidth : 0); };
     const double height = kTop * 2 + kRowHeight * static_cast<double>(c.machines.size());
     const std::string label(kLines[line].label);
@@ -182,7 +239,6 @@ void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
     out << "<line class=\"axis\" x1=\"" << kLabelWidth << "\" y1=\"" << kTop / 2 << "\" x2=\"" << kLabelWidth
         << "\" y2=\"" << number(height - kTop / 2) << "\"/>\n";
     // Under the bars and texts.
-    const LineStats& base = c.stats[0].lines[line];
     if (base.runs > 0 && c.machines.size() > 1)
         out << "<line class=\"baseline-mark\" x1=\"" << number(x(base.median), "%.3f") << "\" y1=\"" << kTop / 2
             << "\" x2=\"" << number(x(base.median), "%.3f") << "\" y2=\"" << number(height - kTop / 2) << "\"/>\n";
@@ -213,16 +269,27 @@ void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
             out << "<path class=\"whisker\" d=\"M" << from << ' ' << y << "H" << to << "M" << from << ' ' << y1 << "V"
                 << y2 << "M" << to << ' ' << y1 << "V" << y2 << "\"/>\n";
         }
+        // The ratio's interval, drawn in seconds as the baseline's median
+        // times its ends, as a bracket above the bar.
+        if (stats.estimate && stats.estimate->low) {
+            const double from = x(base.median * *stats.estimate->low), to = x(base.median * *stats.estimate->high);
+            const std::string y = number(middle - kBarHeight / 2 - 2), y2 = number(middle - kBarHeight / 2 + 2);
+            out << "<path class=\"interval\" data-low=\"" << number(*stats.estimate->low, "%.4f") << "\" data-high=\""
+                << number(*stats.estimate->high, "%.4f") << "\" d=\"M" << number(from, "%.3f") << ' ' << y2 << "V" << y
+                << "H" << number(to, "%.3f") << "V" << y2 << "\"/>\n";
+        }
         const Cell cell = tableCell(c, m, line);
         std::string text = stats.medianText + " s";
         if (!cell.ratio.empty())
-            text += "  " + cell.ratio + cell.noise;
+            text += "  " + cell.ratio;
+        if (stats.estimate)
+            text += std::string(" ") + verdictName(stats.estimate->verdict);
         if (bad)
             text += "  WRONG";
         else if (c.stats[m].fromFlawedRuns)
             text += "  (no good run)";
         out << "<text class=\"time" << (bad ? " bad" : "") << "\" x=\""
-            << number(std::max(x(stats.median), x(stats.slowest)) + 6) << "\" y=\"" << number(middle + 4) << "\">"
+            << number(textStart(stats, base, x) + 6) << "\" y=\"" << number(middle + 4) << "\">"
             << htmlEscaped(text) << "</text>\n";
     }
     out << "</svg>\n</figure>\n";
@@ -265,9 +332,16 @@ void writeHtml(std::ostream& out, const Comparison& c, const TableOptions& optio
     writeMachines(out, c);
     writeTableSection(out, c, options);
 
+    const std::string level = number(c.settings.level * 100, "%g") + "%";
+    const std::string threshold = number(c.settings.threshold * 100, "%g") + "%";
     out << "<h2>Charts</h2>\n<p class=\"muted\">Bar: the median of the machine's good runs. Whisker: its fastest to "
-           "slowest run, where it has two or more. Dashed line: the baseline's median. ~ after a ratio: within "
-           "run-to-run noise (a plain overlap of the ranges, not a significance test). Red: wrong values or "
+           "slowest run, where it has two or more. <span class=\"verdict-key\">Bracket above a bar</span>: the "
+        << level << " confidence interval of its ratio to the baseline, drawn as the baseline's median times the "
+           "interval's ends. Dashed line: the baseline's median. After the ratio, the verdict: "
+           "<span class=\"verdict slower\">slower</span> or <span class=\"verdict faster\">faster</span> (a "
+           "difference at "
+        << level << " confidence, beyond " << threshold << "), <span class=\"verdict same\">same</span> (within "
+        << threshold << "), <span class=\"verdict undecided\">undecided</span> (see the notes). Red: wrong values or "
            "incomplete runs.</p>\n";
     out << "<div class=\"charts\">\n";
     for (std::size_t line = 0; line < kLines.size(); ++line)

@@ -9,14 +9,17 @@
 #include "stats.h"
 #include "table.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char kUsage[] = R"(Usage: cpubench-compare [--markdown | --json] [--by-machine] [--html FILE] PATH...
+const char kUsage[] = R"(Usage: cpubench-compare [--markdown | --json] [--by-machine] [--html FILE]
+                        [--threshold PERCENT] [--confidence PERCENT] PATH...
 Compares saved cpubench transcripts ("cpubench </dev/null > FILE", or the text
 of a console window) of several machines in one table, the first machine the
 baseline. A PATH that is a file is one machine with one run, named by the
@@ -30,11 +33,16 @@ runs in seconds, with the fastest..slowest run when it has two or more, the
 ratio of its median to the baseline's (lower is faster), and whether the
 fixed values are exact. A run with a wrong value or an incomplete run is
 named, left out of its machine's statistics, and the machine is flagged.
-A ratio marked '~' is within run-to-run noise: both machines have two or
-more good runs and their fastest..slowest ranges overlap. That is a plain
-overlap rule, not a significance test; with one run per machine nothing is
-said about noise. The values of the first line, double mul log, depend on
-the C library's log: machines are grouped by them.
+
+Each ratio comes with a 95% confidence interval (the Hodges-Lehmann shift of
+the log-times with its exact Mann-Whitney interval) and a verdict: slower or
+faster (the interval leaves out 1 and the ratio is beyond the threshold, 2%),
+same (the interval lies within the threshold), or undecided (too few runs:
+a decision needs 4 runs per machine or more; or too much spread). A summary
+row gives the geometric mean of the ratios of the lines that measure one
+thread's work, with its own interval and verdict. A run far from its
+machine's other runs is named in the notes. The values of the first line,
+double mul log, depend on the C library's log: machines are grouped by them.
 
 Options:
   --markdown    print the table as Markdown
@@ -44,6 +52,11 @@ Options:
                 line to FILE
   --json        print every value, time, statistic and problem as one JSON
                 document in place of the table
+  --threshold PERCENT
+                the smallest difference that counts as slower or faster, and
+                the width of "same" (default 2)
+  --confidence PERCENT
+                the level of the intervals (default 95; 50 to 99.9)
   --help        print this help and exit
 
 Exit status: 0 every run complete with exact values; 1 a wrong value or an
@@ -51,6 +64,22 @@ incomplete run (all output is still written); 2 a usage error, a path that
 cannot be read or holds no cpubench transcript, or output that cannot be
 written.
 )";
+
+// A percentage such as "2", "2.5" or "2%" within [low, high]; none when it
+// is not one.
+std::optional<double> percentage(const std::string& text, double low, double high)
+{
+    std::string digits = text;
+    if (!digits.empty() && digits.back() == '%')
+        digits.pop_back();
+    if (digits.empty() || digits.find_first_not_of("0123456789.") != std::string::npos)
+        return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(digits.c_str(), &end);
+    if (end != digits.c_str() + digits.size() || !(value >= low && value <= high))
+        return std::nullopt;
+    return value / 100;
+}
 
 int usageError(const std::string& message)
 {
@@ -63,6 +92,7 @@ int usageError(const std::string& message)
 int main(int argc, char** argv)
 {
     TableOptions table;
+    VerdictSettings verdicts;
     bool json = false;
     std::string htmlFile;
     bool optionsEnd = false;
@@ -85,6 +115,20 @@ int main(int argc, char** argv)
             htmlFile = arg == "--html" ? argv[++i] : arg.substr(7);
             if (htmlFile.empty())
                 return usageError("--html needs a file name");
+        } else if (arg == "--threshold" || arg == "--confidence" || arg.rfind("--threshold=", 0) == 0 ||
+                   arg.rfind("--confidence=", 0) == 0) {
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            if (equals == std::string::npos && i + 1 == argc)
+                return usageError(name + " needs a percentage");
+            const std::string value = equals == std::string::npos ? argv[++i] : arg.substr(equals + 1);
+            const bool threshold = name == "--threshold";
+            const std::optional<double> fraction =
+                threshold ? percentage(value, 0, 50) : percentage(value, 50, 99.9);
+            if (!fraction)
+                return usageError(name + " takes a percentage " + (threshold ? "from 0 to 50" : "from 50 to 99.9") +
+                                  ", not '" + value + "'");
+            (threshold ? verdicts.threshold : verdicts.level) = *fraction;
         } else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
@@ -110,7 +154,7 @@ int main(int argc, char** argv)
     if (unusable)
         return 2;
 
-    const Comparison comparison = compare(std::move(machines));
+    const Comparison comparison = compare(std::move(machines), verdicts);
     if (!htmlFile.empty()) {
         std::ofstream html(htmlFile, std::ios::binary);
         if (html)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -172,10 +173,15 @@ TEST(CompareReport, RatiosFingerprintsAndProblems)
     writeTable(plain, files, {});
     const std::string text = plain.str();
     // Times right-aligned, each part of a column aligned, the column as wide as its name.
-    EXPECT_NE(text.find("\n                 a.txt        machine-b.txt          c.txt\n"
-                        "double mul log     2.379  A     4.758  2.00x  B        2.379  1.00x  A\n"), std::string::npos);
-    EXPECT_NE(text.find("\nGMP mpz_pow_ui     1.791  ok    1.791  1.00x  WRONG    1.791  1.00x  ok\n"), std::string::npos);
-    EXPECT_NE(text.find("\nCopy 2 GB        110.854      110.854  1.00x         110.854  1.00x\n"), std::string::npos);
+    EXPECT_NE(text.find("\n                 a.txt        machine-b.txt           c.txt\n"
+                        "double mul log     2.379  A     4.758  2.00x?  B        2.379  1.00x?  A\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nGMP mpz_pow_ui     1.791  ok    1.791  1.00x?  WRONG    1.791  1.00x?  ok\n"), std::string::npos);
+    EXPECT_NE(text.find("\nCopy 2 GB        110.854      110.854  1.00x?         110.854  1.00x?\n"), std::string::npos);
+    // One run each can decide nothing, and says so.
+    EXPECT_NE(text.find("\nc.txt: undecided on every line: too few runs (1 and 1; a decision at 95% needs 4 runs per "
+                        "machine or\n  more).\n"),
+              std::string::npos);
     EXPECT_NE(text.find("log fingerprint A: a.txt, c.txt (1.10599194636449 -3.141404674090610 3.440)\n"
                         "log fingerprint B: machine-b.txt (0.5 -2.25 3.000)\n"),
               std::string::npos);
@@ -185,7 +191,7 @@ TEST(CompareReport, RatiosFingerprintsAndProblems)
     std::ostringstream markdown;
     writeTable(markdown, files, {true, false});
     EXPECT_NE(markdown.str().find("| run | a.txt | machine-b.txt | c.txt |\n|---|---|---|---|\n"
-                                  "| double mul log | 2.379 A | 4.758 2.00x B | 2.379 1.00x A |\n"
+                                  "| double mul log | 2.379 A | 4.758 2.00x? B | 2.379 1.00x? A |\n"
                                   "| SSE2 \\_mm\\_mul\\_pd | 2.717 ok |"),
               std::string::npos);
 }
@@ -205,27 +211,61 @@ Machine lab(const std::string& name, const std::vector<std::string>& gmpTimes)
     return machine;
 }
 
-TEST(CompareStats, MediansRangesAndTheNoiseRule)
+TEST(CompareStats, MediansRangesRatiosAndVerdicts)
 {
     const size_t gmp = 2;
-    const Comparison c = compare({lab("base", {"1.200", "1.000", "1.100"}),
-                                  lab("even", {"2.000", "1.150", "1.301", "1.250"}), // overlaps the base's range
-                                  lab("apart", {"1.300", "1.201"}),                  // does not
-                                  lab("once", {"1.100"})});                          // one run: no claim
+    const Comparison c = compare({lab("base", {"1.200", "1.000", "1.100", "1.050"}),
+                                  lab("even", {"2.000", "1.150", "1.301", "1.250"}),
+                                  lab("once", {"1.100"})});
     const LineStats& base = c.stats[0].lines[gmp];
-    EXPECT_EQ(base.medianText + " " + base.fastestText + " " + base.slowestText, "1.100 1.000 1.200");
+    EXPECT_EQ(base.medianText + " " + base.fastestText + " " + base.slowestText, "1.075 1.000 1.200");
     const LineStats& even = c.stats[1].lines[gmp];
     EXPECT_EQ(even.medianText, "1.2755"); // the mean of the middle two
-    EXPECT_DOUBLE_EQ(*even.ratio, 1.2755 / 1.1);
-    EXPECT_TRUE(even.withinNoise);
-    EXPECT_FALSE(c.stats[2].lines[gmp].withinNoise);
-    EXPECT_FALSE(c.stats[3].lines[gmp].withinNoise);
-    EXPECT_DOUBLE_EQ(*c.stats[3].lines[gmp].ratio, 1.0);
-    EXPECT_TRUE(c.stats[2].lines[1].withinNoise); // equal times: the ranges touch
+    EXPECT_DOUBLE_EQ(*even.ratio, 1.2755 / 1.075);
+    EXPECT_EQ(even.estimate->verdict, Verdict::undecided); // one run of the base is as slow as one of even's
+    EXPECT_EQ(c.stats[1].lines[1].estimate->verdict, Verdict::same); // every run the same time
+    EXPECT_EQ(c.stats[2].lines[gmp].estimate->doubt, Doubt::tooFewRuns);
 
     const Cell cell = tableCell(c, 1, gmp);
-    EXPECT_EQ(cell.time + " " + cell.range + " " + cell.ratio + cell.noise + " " + cell.mark, "1.2755 1.150..2.000 1.16x~ ok");
-    EXPECT_EQ(tableCell(c, 3, gmp).range, "");
+    EXPECT_EQ(cell.time + " " + cell.range + " " + cell.ratio + cell.verdict + " " + cell.interval + " " + cell.mark,
+              "1.2755 1.150..2.000 1.19x? 0.96..2.00 ok");
+    EXPECT_EQ(tableCell(c, 2, gmp).range, "");
+    EXPECT_EQ(tableCell(c, 2, gmp).interval, "");
+    // The summary: the geometric mean of the one-thread lines' ratios.
+    EXPECT_NEAR(*c.stats[1].summary.ratio, std::pow(1.2755 / 1.075, 1.0 / 5), 1e-12);
+    EXPECT_EQ(summaryCell(c, 0).ratio, "");
+}
+
+// A wide comparison, as a lab of 30 machines makes it, stays within 100
+// columns in every line of the text and the Markdown output.
+TEST(CompareReport, ThirtyMachinesFitInAHundredColumns)
+{
+    std::vector<Machine> machines;
+    for (int i = 1; i <= 30; ++i) {
+        std::string name = "host-" + std::to_string(i);
+        if (i % 7 == 0)
+            name = "a-machine-with-a-rather-long-name-in-the-rack-number-" + std::to_string(i);
+        Machine machine = lab(name, {"1.000", "1.100", "1.050", "2.900", "1.020"});
+        if (i % 5 == 0)
+            machine.runs[1].transcript = readTranscript(replaced(kRun, "in 110.854 s", "in 1234.567 s"));
+        if (i == 9)
+            machine.runs[2].transcript = readTranscript(replaced(kRun, "= 54885", "= 54895"));
+        if (i == 11)
+            machine.runs[0].transcript = readTranscript(replaced(kRun, "=1.10599194636449", "=1.5"));
+        machines.push_back(machine);
+    }
+    const Comparison c = compare(machines);
+    for (const bool markdown : {false, true}) {
+        std::ostringstream out;
+        writeTable(out, c, {markdown, false});
+        std::istringstream lines(out.str());
+        std::size_t count = 0;
+        for (std::string line; std::getline(lines, line); ++count)
+            EXPECT_LE(line.size(), 100u) << (markdown ? "Markdown: " : "text: ") << line;
+        EXPECT_GT(count, 40u);
+        EXPECT_NE(out.str().find("host-30"), std::string::npos);
+        EXPECT_NE(out.str().find("rack-number-28"), std::string::npos);
+    }
 }
 
 TEST(CompareStats, FlawedRunsAreLeftOut)
@@ -247,7 +287,8 @@ TEST(CompareStats, FlawedRunsAreLeftOut)
     EXPECT_EQ(c.problems, (std::vector<std::string>{
                               "mixed/run-2.txt: MUL-Mod 32 Bit: expected 54885, found 54895",
                               "broken/run-1.txt: incomplete: Copy 2 GB: nicht genug Speicher (not enough memory for the run)"}));
-    EXPECT_EQ(c.notes, std::vector<std::string>{"mixed: left out of its statistics: mixed/run-2.txt"});
+    EXPECT_EQ(c.notes, (std::vector<std::string>{"mixed: left out of its statistics: mixed/run-2.txt",
+                                                 "broken: undecided on every line: no run complete with exact values."}));
 }
 
 TEST(CompareStats, RunsOfOneMachineWithDifferentLogFingerprints)
@@ -259,7 +300,7 @@ TEST(CompareStats, RunsOfOneMachineWithDifferentLogFingerprints)
     ASSERT_EQ(c.groups.size(), 2u);
     EXPECT_EQ(c.groups[0].members, (std::vector<std::string>{"other.txt", "m (m/run-1.txt)"}));
     EXPECT_EQ(c.groups[1].members, std::vector<std::string>{"m (m/run-2.txt)"});
-    ASSERT_EQ(c.notes.size(), 1u);
+    ASSERT_EQ(c.notes.size(), 2u); // and the undecided verdicts of so few runs
     EXPECT_NE(c.notes[0].find("m: its runs differ in the log fingerprint"), std::string::npos);
 }
 
@@ -292,23 +333,23 @@ TEST(CompareRead, MachineDescriptions)
 TEST(CompareReport, TurnsWhenTheColumnsDoNotFit)
 {
     std::vector<Machine> many;
-    for (int i = 1; i <= 8; ++i)
-        many.push_back(single("machine-" + std::to_string(i) + ".txt", kRun));
-    std::ostringstream wide, asked, markdown;
+    for (int i = 1; i <= 3; ++i)
+        many.push_back(lab("machine-" + std::to_string(i), {"1.000", "1.010", "1.020", "1.030"}));
+    many[2] = lab("machine-3", {"2.000", "2.010", "2.020", "2.030"});
+    std::ostringstream wide, markdown;
     writeTable(wide, compare(many), {});
-    writeTable(asked, compare({single("a.txt", kRun), lab("b", {"1.000", "2.000"})}), {false, true});
     writeTable(markdown, compare(many), {true, false});
-    EXPECT_NE(wide.str().find("\nmachine        double mul log   SSE2 _mm_mul_pd   GMP mpz_pow_ui    "), std::string::npos)
-        << wide.str();
-    EXPECT_NE(wide.str().find("\nmachine-8.txt  2.379  1.00x  A  2.717  1.00x  ok  1.791  1.00x  ok  "), std::string::npos) << wide.str();
-    // With several runs, a row of ranges under the machine's row.
-    EXPECT_NE(asked.str().find("\nb        2.379  1.00x  A  2.717  1.00x  ok  1.500  0.84x  ok  "),
+    // The baseline's seconds, the others' ratios with their verdicts.
+    EXPECT_NE(wide.str().find("\nmachine   fp    log   SSE2    GMP MulDiv  4Kern  8Kern 18Kern MulMod    Copy geomean\n"
+                              "machine-1 A   2.379  2.717  1.015  0.655  1.396  2.717  5.979  4.135 110.854\n"
+                              "machine-2 A  1.00x= 1.00x= 1.00x? 1.00x= "),
               std::string::npos)
-        << asked.str();
-    EXPECT_NE(asked.str().find("\n         2.379..2.379     2.717..2.717      1.000..2.000      0.655..0.655  "), std::string::npos)
-        << asked.str();
-    EXPECT_NE(markdown.str().find("| machine | double mul log |"), std::string::npos);
-    EXPECT_NE(markdown.str().find("\n| machine-8.txt | 2.379 1.00x A | 2.717 1.00x ok |"), std::string::npos);
+        << wide.str();
+    EXPECT_NE(wide.str().find("\nmachine-3 A  1.00x= 1.00x= 1.99x+ "), std::string::npos) << wide.str();
+    EXPECT_NE(markdown.str().find("|machine|fp|log|SSE2|GMP|MulDiv|4Kern|8Kern|18Kern|MulMod|Copy|geomean|\n"),
+              std::string::npos)
+        << markdown.str();
+    EXPECT_NE(markdown.str().find("\n|machine-3|A|1.00x=|1.00x=|1.99x+|"), std::string::npos) << markdown.str();
 }
 
 #ifndef _WIN32
@@ -406,14 +447,17 @@ TEST(CompareExecutable, DirectoriesAsMachines)
     EXPECT_FALSE(second["flagged"].get<bool>());
     EXPECT_NE(second["info_error"].get<std::string>().find("machine.json"), std::string::npos);
     EXPECT_DOUBLE_EQ(second["statistics"][2]["ratio"].get<double>(), 2.1 / 1.05);
-    EXPECT_FALSE(second["statistics"][2]["within_noise"].get<bool>());
+    EXPECT_EQ(second["statistics"][2]["verdict"], "undecided");
+    EXPECT_TRUE(second["statistics"][2]["ratio_low"].is_null());
+    EXPECT_EQ(second["statistics"][2]["undecided_because"],
+              "too few runs (2 and 2; a decision at 95% needs 4 runs per machine or more)");
     EXPECT_EQ(doc["problems"], nlohmann::json::array({"fast/run-2.txt: MUL-Mod 32 Bit: expected 54885, found 54895"}));
 
     // The table says the same; the HTML report is written beside it.
     const std::string html = (dir / "report.html").string();
     EXPECT_EQ(runCompare(fast + " " + slow + " --html \"" + html + "\"", output), 1) << output;
     EXPECT_NE(output.find("fast: left out of its statistics: fast/run-2.txt"), std::string::npos) << output;
-    EXPECT_NE(output.find("\nGMP mpz_pow_ui     1.050      1.000..1.100  ok    2.100      2.000..2.200  2.00x   ok\n"),
+    EXPECT_NE(output.find("\nGMP mpz_pow_ui     1.050      1.000..1.100  ok    2.100      2.000..2.200  2.00x?  ok\n"),
               std::string::npos) << output;
     EXPECT_TRUE(fs::exists(html));
 
