@@ -8,9 +8,9 @@ namespace {
 using expected::kLines;
 
 // The chart's geometry in SVG user units (the chart scales with the page).
-constexpr double kChartWidth = 600;
+constexpr double kChartWidth = 680;
 constexpr double kLabelWidth = 160; // machine names, right-aligned before the bars
-constexpr double kTextWidth = 130;  // the time and ratio after the longest whisker
+constexpr double kTextWidth = 210;  // the time, ratio and verdict after the longest whisker
 constexpr double kPlotWidth = kChartWidth - kLabelWidth - kTextWidth;
 constexpr double kRowHeight = 22;
 constexpr double kBarHeight = 14;
@@ -51,7 +51,7 @@ svg.chart .bar.bad { fill: var(--bad); }
 svg.chart text.bad { fill: var(--bad); font-weight: 600; }
 svg.chart text.time { paint-order: stroke; stroke: var(--bg); stroke-width: 3px; stroke-linejoin: round; }
 svg.chart .whisker { stroke: var(--whisker); stroke-width: 1.5; }
-svg.chart .interval { stroke: var(--interval); stroke-width: 1.5; fill: none; }
+svg.chart .interval { stroke: var(--interval); stroke-width: 2; fill: none; }
 .verdict.slower { color: var(--slower); font-weight: 600; }
 .verdict.faster { color: var(--faster); font-weight: 600; }
 .verdict.undecided { color: var(--muted); }
@@ -164,7 +164,7 @@ std::string summaryHtml(const Comparison& c, std::size_t m)
 void writeTableSection(std::ostream& out, const Comparison& c, const TableOptions& options)
 {
     out << "<h2>Table</h2>\n";
-    for (const std::string& line : tableLegend(c))
+    for (const std::string& line : tableLegend(c, true))
         out << "<p class=\"muted\">" << htmlEscaped(line) << "</p>\n";
     out << "<div class=\"scroll\"><table class=\"results\">\n";
     if (tableTurned(c, options)) {

@@ -403,7 +403,7 @@ std::vector<std::string> wrapped(const std::string& text, std::size_t width, con
     return lines;
 }
 
-std::vector<std::string> tableLegend(const Comparison& c)
+std::vector<std::string> tableLegend(const Comparison& c, bool words)
 {
     std::vector<std::string> legend;
     legend.push_back(c.severalRuns ? "Time: the median of each machine's good runs in seconds, with the fastest..slowest "
@@ -411,11 +411,17 @@ std::vector<std::string> tableLegend(const Comparison& c)
                                    : "Time of each run in seconds.");
     if (c.machines.size() > 1) {
         const std::string level = percent(c.settings.level), threshold = percent(c.settings.threshold);
-        legend.push_back(std::string(c.severalRuns ? "Ratio = median / median" : "Ratio = time / time") + " of " +
-                         c.machines[0].name + ": lower is faster. After it the verdict: + slower, - faster (a " +
-                         "difference at " + level + " confidence, beyond " + threshold + "), = the same (within " +
-                         threshold + "), ? undecided (see the notes); then the ratio's " + level +
-                         " confidence interval where the table has room.");
+        const std::string ratio =
+            std::string(c.severalRuns ? "Ratio = median / median" : "Ratio = time / time") + " of " +
+            c.machines[0].name + ": lower is faster. After it the verdict: ";
+        const std::string meaning = " (a difference at " + level + " confidence, beyond " + threshold + "), ";
+        if (words)
+            legend.push_back(ratio + "slower, faster" + meaning + "same (within " + threshold +
+                             "), undecided (see the notes); under it the ratio's " + level + " confidence interval.");
+        else
+            legend.push_back(ratio + "+ slower, - faster" + meaning + "= the same (within " + threshold +
+                             "), ? undecided (see the notes); then the ratio's " + level +
+                             " confidence interval where the table has room.");
         legend.push_back(std::string(kSummaryLabel) + " (" + std::string(kShortSummary) +
                          "): of the ratios of the lines that measure one thread's work: " + summaryLineNames() + ".");
     }

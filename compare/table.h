@@ -34,7 +34,8 @@ inline constexpr std::string_view kSummaryLabel = "geometric mean";
 
 // The sentences that explain the table, and those that follow it (the
 // fingerprint groups and the notes; not the problems).
-std::vector<std::string> tableLegend(const Comparison& comparison);
+// `words`: for a table that gives verdicts in words and intervals in full.
+std::vector<std::string> tableLegend(const Comparison& comparison, bool words = false);
 std::vector<std::string> tableFootnotes(const Comparison& comparison);
 
 struct TableOptions {

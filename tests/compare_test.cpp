@@ -357,8 +357,10 @@ TEST(CompareReport, TurnsWhenTheColumnsDoNotFit)
 // `errors` when given, else into `output`.
 int runCompare(const std::string& arguments, std::string& output, std::string* errors = nullptr)
 {
-    const std::string outFile = testing::TempDir() + "compare_output.txt";
-    const std::string errFile = testing::TempDir() + "compare_errors.txt";
+    // Named by the test: CTest runs tests side by side.
+    const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string outFile = testing::TempDir() + test + "_output.txt";
+    const std::string errFile = testing::TempDir() + test + "_errors.txt";
     const std::string command = std::string("\"") + CPUBENCH_COMPARE_EXE + "\" " + arguments + " >\"" + outFile +
                                 "\" " + (errors != nullptr ? "2>\"" + errFile + "\"" : "2>&1");
     const int status = std::system(command.c_str());
