@@ -313,13 +313,19 @@ std::string htmlEscaped(const std::string& text)
     return escaped;
 }
 
-void writeHtml(std::ostream& out, const Comparison& c, const TableOptions& options)
+void writeHtmlHead(std::ostream& out, const std::string& title, const std::string& style)
 {
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
            "<meta name=\"color-scheme\" content=\"light dark\">\n"
-           "<title>cpubench comparison</title>\n<style>"
-        << kStyle << "</style>\n</head>\n<body>\n<h1>cpubench comparison</h1>\n";
+           "<title>"
+        << htmlEscaped(title) << "</title>\n<style>" << kStyle << style << "</style>\n</head>\n<body>\n<h1>"
+        << htmlEscaped(title) << "</h1>\n";
+}
+
+void writeHtml(std::ostream& out, const Comparison& c, const TableOptions& options)
+{
+    writeHtmlHead(out, "cpubench comparison", "");
     out << "<p>" << c.machines.size() << (c.machines.size() == 1 ? " machine" : " machines");
     if (!c.machines.empty())
         out << ", baseline <strong>" << htmlEscaped(c.machines[0].name) << "</strong>";

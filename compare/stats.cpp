@@ -214,6 +214,24 @@ std::string formatTime(double seconds)
     return result;
 }
 
+MachineStats machineStats(const Machine& machine)
+{
+    MachineStats stats;
+    std::size_t good = 0;
+    for (const Run& run : machine.runs) {
+        stats.used.push_back(isGood(run));
+        good += isGood(run) ? 1 : 0;
+    }
+    stats.flagged = good != machine.runs.size();
+    stats.fromFlawedRuns = good == 0;
+    if (stats.fromFlawedRuns)
+        stats.used.assign(machine.runs.size(), true);
+    for (std::size_t line = 0; line < kLines.size(); ++line)
+        stats.lines[line] = lineStats(machine, stats.used, line);
+    summaryScores(machine, stats);
+    return stats;
+}
+
 Comparison compare(std::vector<Machine> machines, const VerdictSettings& settings)
 {
     Comparison c;
@@ -227,30 +245,23 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
         if (!machine.infoError.empty())
             c.notes.push_back(machine.infoError + "; the machine's runs are compared without its description");
 
+        stats = machineStats(machine);
         std::vector<std::string> leftOut;
-        for (const Run& run : machine.runs) {
-            stats.used.push_back(isGood(run));
+        for (std::size_t r = 0; r < machine.runs.size(); ++r) {
+            const Run& run = machine.runs[r];
             if (!isGood(run))
                 leftOut.push_back(run.name);
             for (const std::string& problem : run.transcript.problems)
                 c.problems.push_back(run.name + ": " + problem);
         }
-        stats.flagged = !leftOut.empty();
-        stats.fromFlawedRuns = leftOut.size() == machine.runs.size();
-        if (stats.fromFlawedRuns)
-            stats.used.assign(machine.runs.size(), true);
         if (stats.flagged && machine.runs.size() > 1)
             c.notes.push_back(machine.name + ": " +
                               (stats.fromFlawedRuns ? "no run is complete with exact values; its figures come from all "
                                                       "its runs and are not to be trusted"
                                                     : "left out of its statistics: " + joined(leftOut, ", ")));
-        for (std::size_t line = 0; line < kLines.size(); ++line)
-            stats.lines[line] = lineStats(machine, stats.used, line);
     }
 
     groupFingerprints(c);
-    for (std::size_t m = 0; m < c.machines.size(); ++m)
-        summaryScores(c.machines[m], c.stats[m]);
     // Ratios to the baseline, their intervals and verdicts.
     for (std::size_t m = 1; m < c.machines.size(); ++m) {
         const bool flawed = c.stats[0].fromFlawedRuns || c.stats[m].fromFlawedRuns;

@@ -75,6 +75,9 @@ struct Comparison {
 };
 
 Comparison compare(std::vector<Machine> machines, const VerdictSettings& settings = {});
+// One machine's statistics by itself: which runs go in, and each line's
+// median, range and times (no ratios).
+MachineStats machineStats(const Machine& machine);
 
 // "A", "B", ..., "Z", "A2", ...
 std::string groupName(std::size_t index);
