@@ -107,6 +107,27 @@ void groupFingerprints(Comparison& c)
     }
 }
 
+// One note for all machines read from a history: which session of each is
+// compared.
+void sessionNote(Comparison& c)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> bySession;
+    for (const Machine& machine : c.machines) {
+        if (machine.session.empty())
+            continue;
+        auto at = std::find_if(bySession.begin(), bySession.end(),
+                               [&](const auto& entry) { return entry.first == machine.session; });
+        if (at == bySession.end())
+            at = bySession.insert(bySession.end(), {machine.session, {}});
+        at->second.push_back(machine.name);
+    }
+    std::string note;
+    for (const auto& [session, names] : bySession)
+        note += (note.empty() ? "" : "; ") + session + " for " + joined(names, ", ");
+    if (!note.empty())
+        c.notes.push_back("Newest session compared: " + note);
+}
+
 } // namespace
 
 std::string groupName(std::size_t index)
@@ -138,6 +159,7 @@ Comparison compare(std::vector<Machine> machines)
         c.severalRuns = c.severalRuns || machine.runs.size() > 1;
         if (!machine.infoError.empty())
             c.notes.push_back(machine.infoError + "; the machine's runs are compared without its description");
+        c.notes.insert(c.notes.end(), machine.notes.begin(), machine.notes.end());
 
         std::vector<std::string> leftOut;
         for (const Run& run : machine.runs) {
@@ -173,6 +195,7 @@ Comparison compare(std::vector<Machine> machines)
                                                        std::min(base.slowest, stats.slowest);
         }
     }
+    sessionNote(c);
     groupFingerprints(c);
     return c;
 }
