@@ -59,6 +59,8 @@ svg.chart .interval { stroke: var(--interval); stroke-width: 2; fill: none; }
 svg.chart .baseline-mark { stroke: var(--base); stroke-width: 1; stroke-dasharray: 4 3; }
 svg.chart .axis { stroke: var(--line); }
 ul.problems li { color: var(--bad); }
+td.updates { font-size: .9em; white-space: nowrap; }
+td.updates details ul { margin: .2rem 0; padding-left: 1.2rem; white-space: normal; min-width: 24rem; }
 @media print {
   :root { --fg: #000; --bg: #fff; --muted: #444; --line: #999; --bar: #4c78a8; --base: #b8731e;
     --whisker: #000; --bad: #b00020; --badbg: #fdecea; --interval: #7b3fa0; --slower: #b00020; --faster: #1a7f37; }
@@ -93,11 +95,52 @@ bool isBad(const Comparison& c, std::size_t m, std::size_t line)
     return c.stats[m].lines[line].mark == Mark::wrong;
 }
 
+// The facts that change with updates, compactly: a line each, the GMP
+// library's file in a tooltip, the mitigations folded.
+std::string updatesHtml(const MachineInfo& info)
+{
+    std::vector<std::string> lines;
+    const auto add = [&](const char* label, const std::string& value) {
+        if (!value.empty())
+            lines.push_back(std::string(label) + " " + htmlEscaped(value));
+    };
+    add("microcode", info.microcode);
+    std::string firmware = info.firmwareVendor;
+    if (!info.firmwareVersion.empty())
+        firmware += (firmware.empty() ? "" : " ") + info.firmwareVersion;
+    if (!info.firmwareDate.empty())
+        firmware += (firmware.empty() ? "" : " ") + ("(" + info.firmwareDate + ")");
+    add("firmware", firmware);
+    add("glibc", info.glibc);
+    if (!info.gmpVersion.empty() || !info.gmp.empty())
+        lines.push_back("<span title=\"" + htmlEscaped(info.gmp) + "\">GMP " +
+                        htmlEscaped(info.gmpVersion.empty() ? info.gmp : info.gmpVersion) + "</span>");
+    add("governor", info.governor);
+    add("cpubench", info.cpubenchVersion);
+    std::string html;
+    for (const std::string& line : lines)
+        html += (html.empty() ? "" : "<br>") + line;
+    if (!info.mitigations.empty()) {
+        std::size_t vulnerable = 0;
+        std::string items;
+        for (const auto& [flaw, status] : info.mitigations) {
+            const bool bad = status.rfind("Vulnerable", 0) == 0;
+            vulnerable += bad ? 1 : 0;
+            items += "<li>" + htmlEscaped(flaw) + ": " + (bad ? "<span class=\"bad\">" : "") + htmlEscaped(status) +
+                     (bad ? "</span>" : "") + "</li>";
+        }
+        html += "<details><summary>mitigations: " + std::to_string(info.mitigations.size()) + " flaws" +
+                (vulnerable > 0 ? ", " + std::to_string(vulnerable) + " vulnerable" : "") + "</summary><ul>" + items +
+                "</ul></details>";
+    }
+    return html;
+}
+
 void writeMachines(std::ostream& out, const Comparison& c)
 {
     out << "<h2>Machines</h2>\n<div class=\"scroll\"><table class=\"machines\">\n<tr><th>machine</th><th>good runs</th>"
            "<th>processor</th><th>logical CPUs</th><th>memory</th><th>operating system</th><th>kernel</th>"
-           "<th>virtualization</th><th>log fingerprint</th></tr>\n";
+           "<th>virtualization</th><th>firmware and software</th><th>log fingerprint</th></tr>\n";
     for (std::size_t m = 0; m < c.machines.size(); ++m) {
         const Machine& machine = c.machines[m];
         const MachineStats& stats = c.stats[m];
@@ -112,7 +155,7 @@ void writeMachines(std::ostream& out, const Comparison& c)
             << (info.logicalCpus ? std::to_string(*info.logicalCpus) : "") << "</td><td class=\"num\">"
             << (info.memoryMib ? number(static_cast<double>(*info.memoryMib) / 1024) + " GiB" : "") << "</td><td>"
             << htmlEscaped(info.os) << "</td><td>" << htmlEscaped(info.kernel) << "</td><td>"
-            << htmlEscaped(info.virtualization) << "</td><td>";
+            << htmlEscaped(info.virtualization) << "</td><td class=\"updates\">" << updatesHtml(info) << "</td><td>";
         std::string groups;
         for (std::size_t group : stats.lines[0].groups)
             groups += (groups.empty() ? "" : ", ") + groupName(group);

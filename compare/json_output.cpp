@@ -32,15 +32,15 @@ json textOrNull(const std::string& text)
 json infoJson(const MachineInfo& info)
 {
     json object = json::object();
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"processor", &info.processor}, {"os", &info.os}, {"kernel", &info.kernel}, {"virtualization", &info.virtualization}};
-    for (const auto& [key, value] : texts)
-        if (!value->empty())
-            object[key] = *value;
+    for (const auto& [key, field] : kInfoTexts)
+        if (!(info.*field).empty())
+            object[key] = info.*field;
     if (info.logicalCpus)
         object["logical_cpus"] = *info.logicalCpus;
     if (info.memoryMib)
         object["memory_mib"] = *info.memoryMib;
+    if (!info.mitigations.empty())
+        object["mitigations"] = info.mitigations;
     return object;
 }
 
@@ -131,6 +131,7 @@ void writeJson(std::ostream& out, const Comparison& c)
         addEstimate(summary, stats.summary.estimate, c.settings);
         machines.push_back({{"name", machine.name},
                             {"source", machine.source},
+                            {"session", textOrNull(machine.session)},
                             {"info", infoJson(machine.info)},
                             {"info_error", textOrNull(machine.infoError)},
                             {"flagged", stats.flagged},

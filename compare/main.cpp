@@ -26,7 +26,11 @@ baseline. A PATH that is a file is one machine with one run, named by the
 file ('-' reads standard input). A PATH that is a directory is one machine
 named by the directory: its runs are the *.txt files in it, and an optional
 machine.json describes it (processor, logical_cpus, memory_mib, os, kernel,
-virtualization).
+virtualization, microcode, firmware_vendor, firmware_version, firmware_date,
+mitigations, glibc, gmp, gmp_version, governor, cpubench_version). A
+directory whose sub-directories hold *.txt files is a machine's history, a
+session folder per lab run named by its start (2026-12-08T14.05Z): its newest
+session is compared, with its own machine.json, and a note says which.
 
 For each machine and timed line the table shows the median time of its good
 runs in seconds, with the fastest..slowest run when it has two or more, the

@@ -194,6 +194,27 @@ void outlierNotes(Comparison& c, std::size_t m)
     }
 }
 
+// One note for all machines read from a history: which session of each is
+// compared.
+void sessionNote(Comparison& c)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> bySession;
+    for (const Machine& machine : c.machines) {
+        if (machine.session.empty())
+            continue;
+        auto at = std::find_if(bySession.begin(), bySession.end(),
+                               [&](const auto& entry) { return entry.first == machine.session; });
+        if (at == bySession.end())
+            at = bySession.insert(bySession.end(), {machine.session, {}});
+        at->second.push_back(machine.name);
+    }
+    std::string note;
+    for (const auto& [session, names] : bySession)
+        note += (note.empty() ? "" : "; ") + session + " for " + joined(names, ", ");
+    if (!note.empty())
+        c.notes.push_back("Newest session compared: " + note);
+}
+
 } // namespace
 
 std::string groupName(std::size_t index)
@@ -244,6 +265,7 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
         c.severalRuns = c.severalRuns || machine.runs.size() > 1;
         if (!machine.infoError.empty())
             c.notes.push_back(machine.infoError + "; the machine's runs are compared without its description");
+        c.notes.insert(c.notes.end(), machine.notes.begin(), machine.notes.end());
 
         stats = machineStats(machine);
         std::vector<std::string> leftOut;
@@ -261,6 +283,7 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
                                                     : "left out of its statistics: " + joined(leftOut, ", ")));
     }
 
+    sessionNote(c);
     groupFingerprints(c);
     // Ratios to the baseline, their intervals and verdicts.
     for (std::size_t m = 1; m < c.machines.size(); ++m) {

@@ -47,7 +47,7 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 // A machine of one run, as a file argument makes it.
 Machine single(const std::string& name, const std::string& text)
 {
-    return {name, name, {{name, readTranscript(text)}}, {}, {}};
+    return {name, name, {{name, readTranscript(text)}}, {}, {}, {}, {}};
 }
 
 // The run up to and including the line that starts with `label`.
@@ -205,7 +205,7 @@ std::string withGmpTime(const std::string& gmp)
 // A machine with a run per time of its GMP line, as a directory makes it.
 Machine lab(const std::string& name, const std::vector<std::string>& gmpTimes)
 {
-    Machine machine{name, name, {}, {}, {}};
+    Machine machine{name, name, {}, {}, {}, {}, {}};
     for (size_t i = 0; i < gmpTimes.size(); ++i)
         machine.runs.push_back({name + "/run-" + std::to_string(i + 1) + ".txt", readTranscript(withGmpTime(gmpTimes[i]))});
     return machine;
@@ -325,9 +325,111 @@ TEST(CompareRead, MachineDescriptions)
         EXPECT_EQ(parseMachineInfo(text, info).rfind(error, 0), 0u) << text;
         EXPECT_TRUE(info.empty()) << text;
     }
+    // The facts that move with updates; a wrong type among them spoils the file too.
+    EXPECT_EQ(parseMachineInfo(R"({"kernel": "6.1.0", "microcode": "0xa0011d1", "firmware_vendor": "ACME",
+                                   "firmware_date": "04/01/2014", "glibc": "2.36", "gmp_version": "6.2.1",
+                                   "gmp": "/usr/lib/libgmp.so.10.4.1", "governor": "performance",
+                                   "cpubench_version": "1.1.0",
+                                   "mitigations": {"spectre_v2": "Mitigation: Retpolines", "mds": "Not affected"}})",
+                               info),
+              "");
+    EXPECT_EQ(info.microcode + " " + info.firmwareVendor + " " + info.firmwareDate + " " + info.glibc + " " +
+                  info.gmp + " " + info.gmpVersion + " " + info.governor + " " + info.cpubenchVersion,
+              "0xa0011d1 ACME 04/01/2014 2.36 /usr/lib/libgmp.so.10.4.1 6.2.1 performance 1.1.0");
+    EXPECT_EQ(info.mitigations.at("spectre_v2"), "Mitigation: Retpolines");
+    const std::pair<const char*, const char*> wrongTypes[] = {
+        {R"({"kernel": "6.1", "gmp_version": 6.2})", "\"gmp_version\" must be a string"},
+        {R"({"kernel": "6.1", "mitigations": "none"})", "\"mitigations\" must be an object"},
+        {R"({"kernel": "6.1", "mitigations": {"mds": true}})", "\"mitigations\": \"mds\" must be a string"},
+    };
+    for (const auto& [text, error] : wrongTypes) {
+        EXPECT_EQ(parseMachineInfo(text, info), error) << text;
+        EXPECT_TRUE(info.empty()) << text;
+    }
     EXPECT_TRUE(naturalLess("run-2.txt", "run-10.txt"));
     EXPECT_FALSE(naturalLess("run-10.txt", "run-2.txt"));
     EXPECT_TRUE(naturalLess("run-10.txt", "run-10b.txt"));
+}
+
+TEST(CompareRead, FactsListedAndDiffedByKey)
+{
+    MachineInfo before, after;
+    ASSERT_EQ(parseMachineInfo(R"({"governor": "powersave", "logical_cpus": 8, "kernel": "6.1.0-26",
+                                   "mitigations": {"spectre_v2": "Vulnerable", "mds": "Not affected"}})",
+                               before),
+              "");
+    ASSERT_EQ(parseMachineInfo(R"({"kernel": "6.1.0-27", "logical_cpus": 8, "microcode": "0xa0011d3",
+                                   "mitigations": {"spectre_v2": "Mitigation: Retpolines", "retbleed": "Vulnerable",
+                                                   "mds": "Not affected"}})",
+                               after),
+              "");
+    using Facts = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(machineFacts(before), (Facts{{"logical_cpus", "8"},
+                                           {"kernel", "6.1.0-26"},
+                                           {"mitigations.mds", "Not affected"},
+                                           {"mitigations.spectre_v2", "Vulnerable"},
+                                           {"governor", "powersave"}}));
+    std::vector<std::string> changes;
+    for (const FactChange& change : factChanges(before, after))
+        changes.push_back(change.key + ": " + change.before + " -> " + change.after);
+    EXPECT_EQ(changes, (std::vector<std::string>{"kernel: 6.1.0-26 -> 6.1.0-27", "microcode:  -> 0xa0011d3",
+                                                 "mitigations.retbleed:  -> Vulnerable",
+                                                 "mitigations.spectre_v2: Vulnerable -> Mitigation: Retpolines",
+                                                 "governor: powersave -> "}));
+    EXPECT_TRUE(factChanges(after, after).empty());
+}
+
+// Writes `text` to `file`, making its folders.
+void writeFile(const std::filesystem::path& file, const std::string& text)
+{
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+// A host folder of the lab: sessions in an order their names must restore
+// (-10 after -2), a folder that is no session, loose transcripts of the
+// layout before sessions, and a file in a session that is no transcript.
+std::filesystem::path writeHistory(const std::string& name)
+{
+    namespace fs = std::filesystem;
+    const fs::path host = fs::path(testing::TempDir()) / name;
+    fs::remove_all(host);
+    writeFile(host / "run-1.txt", withGmpTime("0.500"));
+    writeFile(host / "machine.json", R"({"kernel": "5.10"})");
+    const std::pair<const char*, const char*> sessions[] = {{"2026-12-08T14.05Z-10", "1.400"},
+                                                            {"2026-12-01T09.00Z", "1.100"},
+                                                            {"2026-12-08T14.05Z-2", "1.300"},
+                                                            {"2026-12-08T14.05Z", "1.200"}};
+    for (const auto& [session, time] : sessions) {
+        writeFile(host / session / "run-1.txt", withGmpTime(time));
+        writeFile(host / session / "run-2.txt", withGmpTime(time));
+        writeFile(host / session / "machine.json", std::string(R"({"kernel": ")") + session + "\"}");
+    }
+    writeFile(host / "2026-12-08T14.05Z" / "notes.txt", "not a run");
+    writeFile(host / "2026-12-09T08.00Z" / "machine.json", "{}"); // the run never started
+    return host;
+}
+
+TEST(CompareRead, HistoryOfSessionsInTimeOrder)
+{
+    const History history = readHistory(writeHistory("history_read").string());
+    EXPECT_EQ(history.name, "history_read");
+    std::vector<std::string> sessions;
+    for (const Session& session : history.sessions)
+        sessions.push_back(session.name + " " + std::to_string(session.machine.runs.size()) + " " +
+                           session.machine.info.kernel + " " + session.machine.runs[0].transcript.lines[2].time);
+    EXPECT_EQ(sessions, (std::vector<std::string>{"history_read 1 5.10 0.500", "2026-12-01T09.00Z 2 2026-12-01T09.00Z 1.100",
+                                                  "2026-12-08T14.05Z 2 2026-12-08T14.05Z 1.200",
+                                                  "2026-12-08T14.05Z-2 2 2026-12-08T14.05Z-2 1.300",
+                                                  "2026-12-08T14.05Z-10 2 2026-12-08T14.05Z-10 1.400"}));
+    EXPECT_EQ(history.sessions[4].machine.runs[1].name, "history_read/2026-12-08T14.05Z-10/run-2.txt");
+    ASSERT_EQ(history.errors.size(), 1u);
+    EXPECT_NE(history.errors[0].find("notes.txt: not a cpubench transcript"), std::string::npos);
+
+    const History none = readHistory((std::filesystem::path(testing::TempDir()) / "history_read" / "2026-12-09T08.00Z").string());
+    EXPECT_TRUE(none.sessions.empty());
+    ASSERT_EQ(none.errors.size(), 1u);
+    EXPECT_NE(none.errors[0].find("no transcript"), std::string::npos);
 }
 
 TEST(CompareReport, TurnsWhenTheColumnsDoNotFit)
@@ -465,6 +567,41 @@ TEST(CompareExecutable, DirectoriesAsMachines)
 
     EXPECT_EQ(runCompare("\"" + (dir / "empty").string() + "\"", output), 2) << output;
     EXPECT_NE(output.find("empty: no transcript"), std::string::npos) << output;
+}
+
+TEST(CompareExecutable, NewestSessionOfAHistory)
+{
+    namespace fs = std::filesystem;
+    const fs::path host = writeHistory("history_host");
+    fs::remove(host / "2026-12-08T14.05Z" / "notes.txt");
+    const fs::path old = fs::path(testing::TempDir()) / "history_old";
+    fs::remove_all(old);
+    writeFile(old / "run-1.txt", withGmpTime("2.800"));
+    writeFile(old / "run-2.txt", withGmpTime("2.800"));
+
+    std::string output, errors;
+    EXPECT_EQ(runCompare("--json \"" + host.string() + "\" \"" + old.string() + "\"", output, &errors), 0)
+        << output << errors;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    const nlohmann::json& newest = doc["machines"][0];
+    EXPECT_EQ(newest["name"], "history_host");
+    EXPECT_EQ(newest["session"], "2026-12-08T14.05Z-10");
+    EXPECT_EQ(newest["info"]["kernel"], "2026-12-08T14.05Z-10");
+    EXPECT_EQ(newest["runs"][0]["name"], "history_host/2026-12-08T14.05Z-10/run-1.txt");
+    EXPECT_DOUBLE_EQ(newest["statistics"][2]["median"].get<double>(), 1.4);
+    // The folder of the layout before sessions is read as it is.
+    EXPECT_EQ(doc["machines"][1]["session"], nullptr);
+    EXPECT_EQ(doc["machines"][1]["runs"][1]["name"], "history_old/run-2.txt");
+    EXPECT_DOUBLE_EQ(doc["machines"][1]["statistics"][2]["ratio"].get<double>(), 2.0);
+    ASSERT_GE(doc["notes"].size(), 2u); // then the verdicts of so few runs
+    EXPECT_EQ(doc["notes"][0], "history_host: the transcripts directly in its folder (1, from before the lab kept "
+                               "sessions) are left out; its newest session, 2026-12-08T14.05Z-10, is compared");
+    EXPECT_EQ(doc["notes"][1], "Newest session compared: 2026-12-08T14.05Z-10 for history_host");
+
+    // A session given by itself is named with its host.
+    EXPECT_EQ(runCompare("\"" + (host / "2026-12-01T09.00Z").string() + "\" \"" + old.string() + "\"", output), 0)
+        << output;
+    EXPECT_NE(output.find("history_host/2026-12-01T09.00Z"), std::string::npos) << output;
 }
 #endif
 

@@ -163,7 +163,10 @@ TEST(Verdict, RatesOnRealRunsOfOneMachine)
             order[i] = i;
         for (std::size_t i = order.size() - 1; i > 0; --i)
             std::swap(order[i], order[random() % (i + 1)]);
-        Machine a{"a", "a", {}, {}, {}}, b{"b", "b", {}, {}, {}}, c{"c", "c", {}, {}, {}};
+        Machine a, b, c;
+        a.name = "a";
+        b.name = "b";
+        c.name = "c";
         for (std::size_t i = 0; i < kRuns; ++i) {
             a.runs.push_back({"a/" + std::to_string(i), readTranscript(runs[order[i]])});
             b.runs.push_back({"b/" + std::to_string(i), readTranscript(runs[order[kRuns + i]])});
