@@ -1,8 +1,11 @@
 // cpubench-compare: compares saved cpubench transcripts of several machines,
-// each with one or more runs. Exit status: 0 every run complete with exact
-// values, 1 a wrong value or an incomplete run (everything is still
-// written), 2 a usage error, an input that cannot be read or holds no
-// transcript (then nothing is written), or output that cannot be written.
+// each with one or more runs, or shows each machine's history of lab runs.
+// Exit status: 0 every run complete with exact values, 1 a wrong value or an
+// incomplete run (everything is still written; for a history, in a
+// machine's newest session), 2 a usage error, an input that cannot be read
+// or holds no transcript (then nothing is written), or output that cannot be
+// written, 3 (history) a machine's newest session is slower than before.
+#include "history_report.h"
 #include "html_report.h"
 #include "json_output.h"
 #include "machine.h"
@@ -20,6 +23,8 @@ namespace {
 
 const char kUsage[] = R"(Usage: cpubench-compare [--markdown | --json] [--by-machine] [--html FILE]
                         [--threshold PERCENT] [--confidence PERCENT] PATH...
+       cpubench-compare --history [--json] [--html FILE] [--threshold PERCENT]
+                        [--confidence PERCENT] DIR...
 Compares saved cpubench transcripts ("cpubench </dev/null > FILE", or the text
 of a console window) of several machines in one table, the first machine the
 baseline. A PATH that is a file is one machine with one run, named by the
@@ -48,7 +53,16 @@ thread's work, with its own interval and verdict. A run far from its
 machine's other runs is named in the notes. The values of the first line,
 double mul log, depend on the C library's log: machines are grouped by them.
 
+With --history, each DIR is one machine's history as the lab playbook keeps
+it: a folder per lab run (session), named by its start in UTC, each with its
+runs and machine.json. It lists every change in a line's speed (a difference
+between the sessions before and after, tested like a comparison, found by
+binary segmentation) with the machine.json facts that changed at that
+session, one-session excursions apart, and the session where a machine's
+values turned wrong.
+
 Options:
+  --history     show each DIR's sessions over time, with the changes
   --markdown    print the table as Markdown
   --by-machine  turn the table: a row per machine, a column per line (chosen
                 by itself when the table would be wider than 100 columns)
@@ -64,9 +78,11 @@ Options:
   --help        print this help and exit
 
 Exit status: 0 every run complete with exact values; 1 a wrong value or an
-incomplete run (all output is still written); 2 a usage error, a path that
-cannot be read or holds no cpubench transcript, or output that cannot be
-written.
+incomplete run (all output is still written; with --history, in a machine's
+newest session); 2 a usage error, a path that cannot be read or holds no
+cpubench transcript, or output that cannot be written; 3 with --history, no
+such problem, but a machine's newest session is slower than the sessions
+before it (for a scheduled job's alert).
 )";
 
 // A percentage such as "2", "2.5" or "2%" within [low, high]; none when it
@@ -91,13 +107,62 @@ int usageError(const std::string& message)
     return 2;
 }
 
+// Writes the HTML page to `file`; false (with a message) when it cannot.
+template <typename Write>
+bool writeHtmlFile(const std::string& file, Write write)
+{
+    std::ofstream html(file, std::ios::binary);
+    if (html)
+        write(html);
+    if (!html || !html.flush()) {
+        std::cerr << "cpubench-compare: " << file << ": cannot write the report\n";
+        return false;
+    }
+    return true;
+}
+
+int showHistory(const std::vector<std::string>& paths, const VerdictSettings& verdicts, bool json,
+                const std::string& htmlFile)
+{
+    std::vector<History> histories;
+    bool unusable = false;
+    for (const std::string& path : paths) {
+        History history = readHistory(path);
+        // A file that cannot be read or is no transcript is named, and the
+        // rest of the history is still shown; a folder without any session
+        // cannot be.
+        for (const std::string& error : history.errors)
+            std::cerr << "cpubench-compare: " << error << '\n';
+        if (history.sessions.empty())
+            unusable = true;
+        histories.push_back(std::move(history));
+    }
+    if (unusable)
+        return 2;
+    HistoryReport report = analyseHistories(histories, verdicts);
+    for (const History& history : histories)
+        for (const std::string& error : history.errors)
+            report.notes.push_back("left out: " + error);
+    if (!htmlFile.empty() && !writeHtmlFile(htmlFile, [&](std::ostream& out) { writeHistoryHtml(out, report); }))
+        return 2;
+    if (json)
+        writeHistoryJson(std::cout, report);
+    else
+        writeHistoryText(std::cout, report);
+    if (!std::cout.flush()) {
+        std::cerr << "cpubench-compare: cannot write the " << (json ? "JSON document" : "history") << '\n';
+        return 2;
+    }
+    return historyStatus(report);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     TableOptions table;
     VerdictSettings verdicts;
-    bool json = false;
+    bool json = false, history = false;
     std::string htmlFile;
     bool optionsEnd = false;
     std::vector<std::string> paths;
@@ -113,6 +178,8 @@ int main(int argc, char** argv)
             table.byMachine = true;
         else if (arg == "--json")
             json = true;
+        else if (arg == "--history")
+            history = true;
         else if (arg == "--html" || arg.rfind("--html=", 0) == 0) {
             if (arg == "--html" && i + 1 == argc)
                 return usageError("--html needs a file name");
@@ -142,7 +209,12 @@ int main(int argc, char** argv)
     if (json && table.markdown)
         return usageError("--json and --markdown exclude each other");
     if (paths.empty())
-        return usageError("no transcript files given");
+        return usageError(history ? "no history folder given" : "no transcript files given");
+    if (history) {
+        if (table.markdown || table.byMachine)
+            return usageError("--history takes no --markdown or --by-machine");
+        return showHistory(paths, verdicts, json, htmlFile);
+    }
 
     std::vector<Machine> machines;
     bool unusable = false;
@@ -159,15 +231,8 @@ int main(int argc, char** argv)
         return 2;
 
     const Comparison comparison = compare(std::move(machines), verdicts);
-    if (!htmlFile.empty()) {
-        std::ofstream html(htmlFile, std::ios::binary);
-        if (html)
-            writeHtml(html, comparison, table);
-        if (!html || !html.flush()) {
-            std::cerr << "cpubench-compare: " << htmlFile << ": cannot write the report\n";
-            return 2;
-        }
-    }
+    if (!htmlFile.empty() && !writeHtmlFile(htmlFile, [&](std::ostream& out) { writeHtml(out, comparison, table); }))
+        return 2;
     if (json)
         writeJson(std::cout, comparison);
     else

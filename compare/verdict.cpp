@@ -2,24 +2,33 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <utility>
 
 namespace ranks {
 
-std::vector<long double> mannWhitneyDistribution(std::size_t m, std::size_t n)
+namespace {
+
+// P(U <= u) by the normal approximation with a continuity correction.
+long double normalTail(std::size_t m, std::size_t n, long double u)
 {
+    const long double mean = static_cast<long double>(m) * static_cast<long double>(n) / 2;
+    const long double sd = std::sqrt(static_cast<long double>(m) * static_cast<long double>(n) *
+                                     static_cast<long double>(m + n + 1) / 12);
+    return 0.5L * std::erfc(-(u + 0.5L - mean) / (sd * std::sqrt(2.0L)));
+}
+
+// The exact distribution, kept for the sample sizes seen: a history asks
+// for the same sizes many times.
+const std::vector<long double>& exactDistribution(std::size_t m, std::size_t n)
+{
+    static std::map<std::pair<std::size_t, std::size_t>, std::vector<long double>> known;
     if (m > n)
         std::swap(m, n);
+    auto at = known.find({m, n});
+    if (at != known.end())
+        return at->second;
     const std::size_t top = m * n;
-    std::vector<long double> probability(top + 1, 0);
-    if (m + n > kExactLimit) {
-        // The normal approximation with a continuity correction.
-        const long double mean = static_cast<long double>(top) / 2;
-        const long double sd = std::sqrt(static_cast<long double>(top) * static_cast<long double>(m + n + 1) / 12);
-        const auto cdf = [&](long double u) { return 0.5L * std::erfc(-(u - mean) / (sd * std::sqrt(2.0L))); };
-        for (std::size_t u = 0; u <= top; ++u)
-            probability[u] = cdf(static_cast<long double>(u) + 0.5L) - cdf(static_cast<long double>(u) - 0.5L);
-        return probability;
-    }
     // The number of arrangements with U = u is the coefficient of q^u in the
     // Gaussian binomial [m+n choose m] = prod_{i=1..m} (1 - q^(n+i)) / (1 - q^i).
     // Each factor is applied as a multiplication and an exact division, in
@@ -40,26 +49,57 @@ std::vector<long double> mannWhitneyDistribution(std::size_t m, std::size_t n)
     long double total = 0;
     for (const Count count : counts)
         total += static_cast<long double>(count);
+    std::vector<long double> probability(top + 1);
     for (std::size_t u = 0; u <= top; ++u)
         probability[u] = static_cast<long double>(counts[u]) / total;
+    return known.emplace(std::pair{m, n}, std::move(probability)).first->second;
+}
+
+} // namespace
+
+std::vector<long double> mannWhitneyDistribution(std::size_t m, std::size_t n)
+{
+    if (m + n <= kExactLimit)
+        return exactDistribution(m, n);
+    std::vector<long double> probability(m * n + 1);
+    for (std::size_t u = 0; u < probability.size(); ++u)
+        probability[u] = normalTail(m, n, static_cast<long double>(u)) - normalTail(m, n, static_cast<long double>(u) - 1);
     return probability;
+}
+
+long double lowerTail(std::size_t m, std::size_t n, std::size_t u)
+{
+    if (m + n > kExactLimit)
+        return normalTail(m, n, static_cast<long double>(u));
+    const std::vector<long double>& probability = exactDistribution(m, n);
+    long double below = 0;
+    for (std::size_t k = 0; k <= u && k < probability.size(); ++k)
+        below += probability[k];
+    return below;
 }
 
 std::optional<std::size_t> criticalValue(std::size_t m, std::size_t n, double alpha)
 {
     if (m == 0 || n == 0)
         return std::nullopt;
-    const std::vector<long double> probability = mannWhitneyDistribution(m, n);
-    std::optional<std::size_t> critical;
-    long double below = 0;
     // A hair of slack for rounding, so that a level met exactly counts.
     const long double limit = static_cast<long double>(alpha) / 2 * (1 + 1e-12L);
-    for (std::size_t u = 0; u < probability.size(); ++u) {
-        below += probability[u];
-        if (below > limit)
-            break;
-        critical = u;
+    if (lowerTail(m, n, 0) > limit)
+        return std::nullopt;
+    if (m + n > kExactLimit) {
+        // The tail grows with u: the last u within the limit, by bisection.
+        std::size_t low = 0, high = m * n / 2 + 1; // lowerTail(low) <= limit < lowerTail(high)
+        while (high - low > 1) {
+            const std::size_t middle = low + (high - low) / 2;
+            (lowerTail(m, n, middle) <= limit ? low : high) = middle;
+        }
+        return low;
     }
+    const std::vector<long double>& probability = exactDistribution(m, n);
+    std::size_t critical = 0;
+    long double below = probability[0];
+    while (critical + 1 < probability.size() && below + probability[critical + 1] <= limit)
+        below += probability[++critical];
     return critical;
 }
 
@@ -132,11 +172,7 @@ RatioEstimate compareTimes(const std::vector<double>& base, const std::vector<do
         result.runsNeeded = ranks::fewestRunsToDecide(alpha);
         return result;
     }
-    const std::vector<long double> probability = ranks::mannWhitneyDistribution(x.size(), y.size());
-    long double tail = 0;
-    for (std::size_t u = 0; u <= *critical; ++u)
-        tail += probability[u];
-    result.confidence = static_cast<double>(1 - 2 * tail);
+    result.confidence = static_cast<double>(1 - 2 * ranks::lowerTail(x.size(), y.size(), *critical));
     const double lowLog = differences[*critical];
     const double highLog = differences[differences.size() - 1 - *critical];
     result.low = std::exp(lowLog);

@@ -18,6 +18,8 @@ namespace ranks {
 // kExactLimit values in all; beyond, use the normal approximation.
 inline constexpr std::size_t kExactLimit = 120;
 std::vector<long double> mannWhitneyDistribution(std::size_t m, std::size_t n);
+// P(U <= u), exact or approximate as above.
+long double lowerTail(std::size_t m, std::size_t n, std::size_t u);
 
 // The largest u with P(U <= u) <= alpha / 2: the two-sided critical value of
 // the published tables (U <= it is significant at alpha). None when even

@@ -603,6 +603,38 @@ TEST(CompareExecutable, NewestSessionOfAHistory)
         << output;
     EXPECT_NE(output.find("history_host/2026-12-01T09.00Z"), std::string::npos) << output;
 }
+TEST(CompareExecutable, HistoryStatusForAScheduledJob)
+{
+    namespace fs = std::filesystem;
+    const fs::path host = fs::path(testing::TempDir()) / "history_job";
+    fs::remove_all(host);
+    // Three sessions alike, then a newest one whose GMP line is 30% slower,
+    // on another kernel.
+    for (int s = 1; s <= 4; ++s) {
+        const std::string session = "2026-12-0" + std::to_string(s) + "T02.00Z";
+        for (int r = 0; r < 4; ++r)
+            writeFile(host / session / ("run-" + std::to_string(r + 1) + ".txt"),
+                      withGmpTime(std::to_string((s == 4 ? 1.3 : 1.0) + 0.01 * r).substr(0, 5)));
+        writeFile(host / session / "machine.json", s == 4 ? R"({"kernel": "6.1.0-27"})" : R"({"kernel": "6.1.0-26"})");
+    }
+    std::string output;
+    EXPECT_EQ(runCompare("--history --json \"" + host.string() + "\"", output), 3) << output;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    ASSERT_EQ(doc["changes"].size(), 1u) << output;
+    const nlohmann::json& change = doc["changes"][0];
+    EXPECT_EQ(change["machine"], "history_job");
+    EXPECT_EQ(change["line"], "GMP mpz_pow_ui");
+    EXPECT_EQ(change["session"], "2026-12-04T02.00Z");
+    EXPECT_EQ(change["verdict"], "slower");
+    EXPECT_NEAR(change["ratio"].get<double>(), 1.315 / 1.015, 1e-9);
+    EXPECT_EQ(change["facts"], nlohmann::json::parse(R"({"kernel": {"before": "6.1.0-26", "after": "6.1.0-27"}})"));
+    EXPECT_EQ(doc["machines"][0]["sessions"].size(), 4u);
+
+    // A wrong value in the newest session wins over the slowdown.
+    writeFile(host / "2026-12-04T02.00Z" / "run-1.txt", replaced(withGmpTime("1.300"), "= 54885", "= 54895"));
+    EXPECT_EQ(runCompare("--history \"" + host.string() + "\"", output), 1) << output;
+    EXPECT_NE(output.find("history_job: values wrong from session 2026-12-04T02.00Z on"), std::string::npos) << output;
+}
 #endif
 
 } // namespace
