@@ -179,8 +179,8 @@ TEST(Verdict, RatesOnRealRunsOfOneMachine)
                 const MachineStats& stats = comparison.stats[m];
                 return line < expected::kLineCount ? stats.lines[line].estimate->verdict : stats.summary.estimate->verdict;
             };
-            ++unchanged[line][static_cast<int>(verdictOf(1))];
-            ++slowed[line][static_cast<int>(verdictOf(2))];
+            ++unchanged[line][static_cast<std::size_t>(verdictOf(1))];
+            ++slowed[line][static_cast<std::size_t>(verdictOf(2))];
             if (line < expected::kLineCount) {
                 const LineStats& base = comparison.stats[0].lines[line];
                 const LineStats& slow = comparison.stats[2].lines[line];
@@ -196,13 +196,13 @@ TEST(Verdict, RatesOnRealRunsOfOneMachine)
         const std::string label = line < expected::kLineCount ? std::string(expected::kLines[line].label) : "summary";
         const auto& u = unchanged[line];
         std::printf("%-16s %6d %6d %6d %9d   %6.1f%% %6.1f%%\n", label.c_str(), u[0], u[1], u[2], u[3],
-                    100.0 * slowed[line][static_cast<int>(Verdict::slower)] / kSplits,
+                    100.0 * slowed[line][static_cast<std::size_t>(Verdict::slower)] / kSplits,
                     line < expected::kLineCount ? 100.0 * overlapFound[line] / kSplits : 0.0);
         if (line >= expected::kLineCount)
             continue;
-        falseCalls += u[static_cast<int>(Verdict::faster)] + u[static_cast<int>(Verdict::slower)];
+        falseCalls += u[static_cast<std::size_t>(Verdict::faster)] + u[static_cast<std::size_t>(Verdict::slower)];
         if (label != "Copy 2 GB") {
-            found += slowed[line][static_cast<int>(Verdict::slower)];
+            found += slowed[line][static_cast<std::size_t>(Verdict::slower)];
             foundByOverlap += overlapFound[line];
             judged += kSplits;
         }
@@ -216,7 +216,7 @@ TEST(Verdict, RatesOnRealRunsOfOneMachine)
     EXPECT_GE(found, foundByOverlap);
     // A slowdown is never called faster or the same.
     for (const auto& s : slowed)
-        EXPECT_EQ(s[static_cast<int>(Verdict::faster)] + s[static_cast<int>(Verdict::same)], 0);
+        EXPECT_EQ(s[static_cast<std::size_t>(Verdict::faster)] + s[static_cast<std::size_t>(Verdict::same)], 0);
 }
 
 } // namespace
