@@ -190,14 +190,16 @@ TEST(Verdict, RatesOnRealRunsOfOneMachine)
     }
     // The figures the documentation gives, for the record.
     int falseCalls = 0, found = 0, foundByOverlap = 0, judged = 0;
-    std::printf("%-16s %6s %6s %6s %9s   %7s %7s\n", "line", "faster", "slower", "same", "undecided", "+10%",
+    std::printf("%-16s %6s %6s %6s %9s   %7s %8s\n", "line", "faster", "slower", "same", "undecided", "+10%",
                 "overlap");
     for (std::size_t line = 0; line < lines; ++line) {
         const std::string label = line < expected::kLineCount ? std::string(expected::kLines[line].label) : "summary";
         const auto& u = unchanged[line];
-        std::printf("%-16s %6d %6d %6d %9d   %6.1f%% %6.1f%%\n", label.c_str(), u[0], u[1], u[2], u[3],
-                    100.0 * slowed[line][static_cast<std::size_t>(Verdict::slower)] / kSplits,
-                    line < expected::kLineCount ? 100.0 * overlapFound[line] / kSplits : 0.0);
+        char overlap[16] = "       -";
+        if (line < expected::kLineCount)
+            std::snprintf(overlap, sizeof overlap, "%7.1f%%", 100.0 * overlapFound[line] / kSplits);
+        std::printf("%-16s %6d %6d %6d %9d   %6.1f%% %s\n", label.c_str(), u[0], u[1], u[2], u[3],
+                    100.0 * slowed[line][static_cast<std::size_t>(Verdict::slower)] / kSplits, overlap);
         if (line >= expected::kLineCount)
             continue;
         falseCalls += u[static_cast<std::size_t>(Verdict::faster)] + u[static_cast<std::size_t>(Verdict::slower)];
