@@ -317,7 +317,7 @@ void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
         if (stats.estimate && stats.estimate->low) {
             const double from = x(base.median * *stats.estimate->low), to = x(base.median * *stats.estimate->high);
             const std::string y = number(middle - kBarHeight / 2 - 2), y2 = number(middle - kBarHeight / 2 + 2);
-            out << "<path class=\"interval\" data-low=\"" << number(*stats.estimate->low, "%.4f") << "\" data-high=\""
+            out << "<path class=\"interval\" data-machine=\"" << name << "\" data-low=\"" << number(*stats.estimate->low, "%.4f") << "\" data-high=\""
                 << number(*stats.estimate->high, "%.4f") << "\" d=\"M" << number(from, "%.3f") << ' ' << y2 << "V" << y
                 << "H" << number(to, "%.3f") << "V" << y2 << "\"/>\n";
         }
