@@ -28,21 +28,76 @@
 set(CPUBENCH_PACKAGE_OUTPUT_DIR ${CMAKE_SOURCE_DIR}/build/packages)
 set(CPUBENCH_STAGE_DIR ${CMAKE_BINARY_DIR}/package-files)
 
+# The README and the guides. Every package carries them in the source's
+# layout, so that their links to each other hold offline, as the copies
+# cmake/stage-docs.cmake makes in CPUBENCH_DOC_STAGE_DIR (Markdown, and
+# compressed Markdown for the .deb, on Linux; text files for Windows), with
+# the report picture. tests/linkcheck.py checks the links of the Linux
+# copies; the package tests fail when a package lacks a guide of doc/.
+set(CPUBENCH_GUIDES README.md CONTRIBUTING.md
+    doc/output.md doc/comparing.md doc/lab.md doc/windows.md doc/packaging.md)
+set(CPUBENCH_DOC_STAGE_DIR ${CPUBENCH_STAGE_DIR}/docs)
 if(WIN32)
-    # One flat folder, as Windows users expect of a zip that runs from
-    # wherever it is unpacked: the programs, the GMP DLL beside them, the
-    # texts with Windows line endings, and what GMP's licence asks to pass
-    # on with its DLL: the licence texts and the complete source.
+    set(docStyle windows)
+else()
+    set(docStyle linux)
+endif()
+set(guideNames "")
+foreach(guide IN LISTS CPUBENCH_GUIDES)
+    get_filename_component(name ${guide} NAME_WE)
+    list(APPEND guideNames ${name})
+endforeach()
+string(REPLACE ";" "," guideNames "${guideNames}")
+set(stagedGuides "")
+foreach(guide IN LISTS CPUBENCH_GUIDES)
+    set(copy ${CPUBENCH_DOC_STAGE_DIR}/${guide})
+    if(WIN32)
+        string(REGEX REPLACE "\\.md$" ".txt" copy ${copy})
+        set(outputs ${copy})
+    else()
+        set(outputs ${copy} ${copy}.gz)
+    endif()
+    add_custom_command(OUTPUT ${outputs}
+        COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/${guide} -DOUTPUT=${copy}
+                -DSTYLE=${docStyle} -DNAMES=${guideNames} -P ${CMAKE_SOURCE_DIR}/cmake/stage-docs.cmake
+        DEPENDS ${CMAKE_SOURCE_DIR}/${guide} ${CMAKE_SOURCE_DIR}/cmake/stage-docs.cmake
+        VERBATIM)
+    list(APPEND stagedGuides ${outputs})
+endforeach()
+add_custom_command(OUTPUT ${CPUBENCH_DOC_STAGE_DIR}/doc/report.png
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CPUBENCH_DOC_STAGE_DIR}/doc
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/doc/report.png ${CPUBENCH_DOC_STAGE_DIR}/doc/report.png
+    DEPENDS ${CMAKE_SOURCE_DIR}/doc/report.png
+    VERBATIM)
+add_custom_target(staged_guides ALL DEPENDS ${stagedGuides} ${CPUBENCH_DOC_STAGE_DIR}/doc/report.png)
+
+# Installs the staged copies of the guides ending in SUFFIX (.txt, .md or
+# .md.gz) and the picture under DESTINATION, in the source's layout.
+function(install_guides destination suffix)
+    foreach(guide IN LISTS CPUBENCH_GUIDES)
+        get_filename_component(folder ${guide} DIRECTORY)
+        get_filename_component(name ${guide} NAME_WE)
+        if(folder)
+            install(FILES ${CPUBENCH_DOC_STAGE_DIR}/${folder}/${name}${suffix}
+                    DESTINATION ${destination}/${folder} ${ARGN})
+        else()
+            install(FILES ${CPUBENCH_DOC_STAGE_DIR}/${name}${suffix} DESTINATION ${destination} ${ARGN})
+        endif()
+    endforeach()
+    install(FILES ${CPUBENCH_DOC_STAGE_DIR}/doc/report.png DESTINATION ${destination}/doc ${ARGN})
+endfunction()
+
+if(WIN32)
+    # One folder, as Windows users expect of a zip that runs from wherever
+    # it is unpacked: the programs, the GMP DLL beside them, the texts with
+    # Windows line endings, and what GMP's licence asks to pass on with its
+    # DLL: the licence texts and the complete source.
     install(TARGETS cpubench cpubench-compare RUNTIME DESTINATION .)
     install(FILES ${GMP_DLL} DESTINATION .)
-    # The README has a few characters beyond ASCII (×, →): a byte order
-    # mark tells every Notepad that the text is UTF-8.
-    string(ASCII 239 187 191 utf8Mark)
-    file(READ ${CMAKE_SOURCE_DIR}/README.md readme)
-    file(CONFIGURE OUTPUT ${CPUBENCH_STAGE_DIR}/README.txt CONTENT "${utf8Mark}${readme}" @ONLY NEWLINE_STYLE CRLF)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/README.md)
+    # README.txt and CONTRIBUTING.txt beside the programs, the guides in doc.
+    install_guides(. .txt)
     configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${CPUBENCH_STAGE_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
-    install(FILES ${CPUBENCH_STAGE_DIR}/README.txt ${CPUBENCH_STAGE_DIR}/LICENSE.txt DESTINATION .)
+    install(FILES ${CPUBENCH_STAGE_DIR}/LICENSE.txt DESTINATION .)
     configure_file(${GMP_WINDOWS_DIR}/legal/GMP.txt ${CPUBENCH_STAGE_DIR}/GMP.txt @ONLY NEWLINE_STYLE CRLF)
     install(FILES ${CPUBENCH_STAGE_DIR}/GMP.txt
                   ${GMP_WINDOWS_DIR}/legal/COPYING.LESSERv3
@@ -79,26 +134,29 @@ else()
 
     install(FILES ${CPUBENCH_STAGE_DIR}/cpubench.1.gz ${CPUBENCH_STAGE_DIR}/cpubench-compare.1.gz
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
-    install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
-    # The lab playbook (see the README, "Many machines"); only the tarball
-    # carries it.
+    # The guides, as they are for the RPM and the tarball; the .deb takes the
+    # compressed ones (below).
+    install_guides(${CMAKE_INSTALL_DOCDIR} .md COMPONENT docs)
+    # The lab playbook (see doc/lab.md); only the tarball carries it.
     install(DIRECTORY ${CMAKE_SOURCE_DIR}/lab/ DESTINATION ${CMAKE_INSTALL_DATADIR}/cpubench/lab COMPONENT lab)
     # What Debian keeps in /usr/share/doc/<package>: the licence as a
-    # machine-readable copyright file, and the changelog; and lintian's
-    # overrides. Only the .deb asks for these.
+    # machine-readable copyright file, the changelog, and the guides
+    # compressed; and lintian's overrides. Only the .deb asks for these.
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${CPUBENCH_STAGE_DIR}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+    install_guides(${CMAKE_INSTALL_DOCDIR} .md.gz COMPONENT debian EXCLUDE_FROM_ALL)
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/lintian-overrides
             DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME cpubench
             COMPONENT debian EXCLUDE_FROM_ALL)
 
     # scripts/pack-linux.sh installs the components of each package into a
-    # folder of its own: the .deb gets program and debian, the RPM program
-    # and licence, the tarball program, licence and lab. CPack makes the RPM
-    # alone.
+    # folder of its own: the .deb gets program and debian (the guides
+    # compressed among it), the RPM program, licence and docs, the tarball
+    # program, licence, docs and lab. CPack makes the RPM alone.
     set(CPACK_GENERATOR RPM)
-    set(CPACK_INSTALL_CMAKE_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /)
+    set(CPACK_INSTALL_CMAKE_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /
+                                     ${CMAKE_BINARY_DIR} cpubench docs /)
 
     # The RPM, for Red Hat's family and Fedora. rpmbuild finds the libraries
     # the executables link (libgomp, libc, libm); GMP is named by hand, as
@@ -110,9 +168,11 @@ else()
     set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
     set(CPACK_RPM_PACKAGE_REQUIRES "libgmp.so.10()(64bit)")
     # (The RPM installs under /usr, CPack's default for it.)
-    set(CPACK_RPM_USER_FILELIST
-        "%license /usr/${CMAKE_INSTALL_DOCDIR}/LICENSE"
-        "%doc /usr/${CMAKE_INSTALL_DOCDIR}/README.md")
+    set(CPACK_RPM_USER_FILELIST "%license /usr/${CMAKE_INSTALL_DOCDIR}/LICENSE"
+        "%doc /usr/${CMAKE_INSTALL_DOCDIR}/doc/report.png")
+    foreach(guide IN LISTS CPUBENCH_GUIDES)
+        list(APPEND CPACK_RPM_USER_FILELIST "%doc /usr/${CMAKE_INSTALL_DOCDIR}/${guide}")
+    endforeach()
     # The package's folders are 0755 whatever the umask of the build.
     set(CPACK_RPM_DEFAULT_DIR_PERMISSIONS
         OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -149,13 +209,11 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
 %define clamp_mtime_to_source_date_epoch 1
 %define _buildhost cpubench
 %define _binary_payload w9.gzdio")
-# The Linux programs are stripped when they are installed into a package;
-# the Windows ones by the linker (cmake/windows.cmake says why).
 if(NOT WIN32)
+    # The Linux programs are stripped when they are installed into a
+    # package; the Windows ones by the linker (cmake/windows.cmake says why).
     set(CPACK_STRIP_FILES ON)
-endif()
 
-if(NOT WIN32)
     # The .deb's control file but for its Installed-Size and the libraries
     # dpkg-shlibdeps finds, which scripts/pack-linux.sh fills in; GMP is
     # named by hand, since the program loads it at run time. The long

@@ -12,5 +12,9 @@
 
 void writeHtml(std::ostream& out, const Comparison& comparison, const TableOptions& options);
 
+// The page up to its heading: the document's head with the report's style
+// sheet and `style` after it, and the title as the first heading.
+void writeHtmlHead(std::ostream& out, const std::string& title, const std::string& style);
+
 // The text with & < > " ' written as character references.
 std::string htmlEscaped(const std::string& text);

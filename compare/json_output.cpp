@@ -32,15 +32,15 @@ json textOrNull(const std::string& text)
 json infoJson(const MachineInfo& info)
 {
     json object = json::object();
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"processor", &info.processor}, {"os", &info.os}, {"kernel", &info.kernel}, {"virtualization", &info.virtualization}};
-    for (const auto& [key, value] : texts)
-        if (!value->empty())
-            object[key] = *value;
+    for (const auto& [key, field] : kInfoTexts)
+        if (!(info.*field).empty())
+            object[key] = info.*field;
     if (info.logicalCpus)
         object["logical_cpus"] = *info.logicalCpus;
     if (info.memoryMib)
         object["memory_mib"] = *info.memoryMib;
+    if (!info.mitigations.empty())
+        object["mitigations"] = info.mitigations;
     return object;
 }
 
@@ -65,7 +65,31 @@ json runJson(const Run& run, bool used)
             {"lines", lines}};
 }
 
-json statsJson(const LineStats& stats, std::size_t line)
+json nullable(const std::optional<double>& value)
+{
+    return value ? json(*value) : json(nullptr);
+}
+
+// The interval and verdict of a ratio; all null for the baseline.
+void addEstimate(json& entry, const std::optional<RatioEstimate>& estimate, const VerdictSettings& settings)
+{
+    if (!estimate) {
+        for (const char* key : {"verdict", "ratio_low", "ratio_high", "confidence", "estimate", "undecided_because",
+                                "runs_needed"})
+            entry[key] = nullptr;
+        return;
+    }
+    entry["verdict"] = verdictName(estimate->verdict);
+    entry["ratio_low"] = nullable(estimate->low);
+    entry["ratio_high"] = nullable(estimate->high);
+    entry["confidence"] = estimate->low ? json(estimate->confidence) : json(nullptr);
+    entry["estimate"] = estimate->estimate;
+    entry["undecided_because"] = estimate->verdict == Verdict::undecided ? json(doubtText(*estimate, settings))
+                                                                         : json(nullptr);
+    entry["runs_needed"] = estimate->runsNeeded ? json(*estimate->runsNeeded) : json(nullptr);
+}
+
+json statsJson(const Machine& machine, const LineStats& stats, std::size_t line, const VerdictSettings& settings)
 {
     json entry = {{"line", std::string(kLines[line].label)}, {"runs", stats.runs}, {"mark", markName(stats.mark)}};
     if (stats.runs > 0) {
@@ -74,8 +98,12 @@ json statsJson(const LineStats& stats, std::size_t line)
         entry["slowest"] = stats.slowest;
     } else
         entry["median"] = entry["fastest"] = entry["slowest"] = nullptr;
-    entry["ratio"] = stats.ratio ? json(*stats.ratio) : json(nullptr);
-    entry["within_noise"] = stats.withinNoise;
+    entry["ratio"] = nullable(stats.ratio);
+    addEstimate(entry, stats.estimate, settings);
+    json far = json::array();
+    for (const Outlier& outlier : outliers(stats.times))
+        far.push_back({{"run", machine.runs[stats.timeRuns[outlier.index]].name}, {"factor", outlier.factor}});
+    entry["outliers"] = far;
     if (kLines[line].kind == expected::Values::fingerprint) {
         json groups = json::array();
         for (std::size_t group : stats.groups)
@@ -98,15 +126,19 @@ void writeJson(std::ostream& out, const Comparison& c)
             runs.push_back(runJson(machine.runs[r], stats.used[r]));
         json lines = json::array();
         for (std::size_t line = 0; line < kLines.size(); ++line)
-            lines.push_back(statsJson(stats.lines[line], line));
+            lines.push_back(statsJson(machine, stats.lines[line], line, c.settings));
+        json summary = {{"ratio", nullable(stats.summary.ratio)}};
+        addEstimate(summary, stats.summary.estimate, c.settings);
         machines.push_back({{"name", machine.name},
                             {"source", machine.source},
+                            {"session", textOrNull(machine.session)},
                             {"info", infoJson(machine.info)},
                             {"info_error", textOrNull(machine.infoError)},
                             {"flagged", stats.flagged},
                             {"from_flawed_runs", stats.fromFlawedRuns},
                             {"runs", runs},
-                            {"statistics", lines}});
+                            {"statistics", lines},
+                            {"summary", m == 0 ? json(nullptr) : summary}});
     }
     json groups = json::array();
     for (std::size_t g = 0; g < c.groups.size(); ++g)
@@ -115,7 +147,15 @@ void writeJson(std::ostream& out, const Comparison& c)
     json lines = json::array();
     for (const expected::ResultLine& known : kLines)
         lines.push_back(std::string(known.label));
+    json summaryLines = json::array();
+    for (const std::size_t line : kSummaryLines)
+        summaryLines.push_back(std::string(kLines[line].label));
+    const json settings = {{"level", c.settings.level},
+                           {"threshold", c.settings.threshold},
+                           {"method", "Hodges-Lehmann shift of the log-times with the exact Mann-Whitney interval"},
+                           {"summary_lines", summaryLines}};
     const json document = {{"baseline", c.machines.empty() ? json(nullptr) : json(c.machines[0].name)},
+                           {"settings", settings},
                            {"lines", lines},
                            {"machines", machines},
                            {"fingerprints", groups},

@@ -1,6 +1,7 @@
 #include "stats.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -30,6 +31,7 @@ LineStats lineStats(const Machine& machine, const std::vector<bool>& used, std::
     };
     std::vector<Time> times;
     LineStats stats;
+    // The good runs' times in run order, for the verdicts and outliers.
     for (std::size_t r = 0; r < machine.runs.size(); ++r) {
         if (!used[r])
             continue;
@@ -38,8 +40,11 @@ LineStats lineStats(const Machine& machine, const std::vector<bool>& used, std::
             stats.mark = Mark::wrong;
         else if (stats.mark == Mark::missing)
             stats.mark = result.mark;
-        if (!result.time.empty())
+        if (!result.time.empty()) {
             times.push_back({std::strtod(result.time.c_str(), nullptr), &result.time});
+            stats.times.push_back(times.back().seconds);
+            stats.timeRuns.push_back(r);
+        }
     }
     stats.runs = times.size();
     if (times.empty())
@@ -107,6 +112,109 @@ void groupFingerprints(Comparison& c)
     }
 }
 
+// Per good run that has every summary line: the geometric mean of their times.
+void summaryScores(const Machine& machine, MachineStats& stats)
+{
+    for (std::size_t r = 0; r < machine.runs.size(); ++r) {
+        if (!stats.used[r])
+            continue;
+        double logSum = 0;
+        bool every = true;
+        for (const std::size_t line : kSummaryLines) {
+            const std::string& time = machine.runs[r].transcript.lines[line].time;
+            every = every && !time.empty();
+            if (every)
+                logSum += std::log(std::max(std::strtod(time.c_str(), nullptr), 0.0005));
+        }
+        if (every)
+            stats.summary.scores.push_back(std::exp(logSum / static_cast<double>(kSummaryLines.size())));
+    }
+}
+
+// One note per machine naming its undecided lines, grouped by the reason;
+// where it can be told, each line's count of runs per machine that would
+// decide follows it in brackets.
+void undecidedNote(Comparison& c, std::size_t m)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> reasons;
+    bool counted = false;
+    std::size_t judged = 0, undecided = 0;
+    const auto add = [&](const std::optional<RatioEstimate>& estimate, const std::string& label) {
+        judged += estimate ? 1 : 0;
+        if (!estimate || estimate->verdict != Verdict::undecided)
+            return;
+        ++undecided;
+        std::string reason, item = label;
+        if (estimate->doubt == Doubt::tooMuchSpread || estimate->doubt == Doubt::smallDifference) {
+            RatioEstimate bare = *estimate;
+            bare.runsNeeded.reset();
+            reason = doubtText(bare, c.settings);
+            if (estimate->runsNeeded) {
+                item += " (" + std::to_string(*estimate->runsNeeded) + ")";
+                counted = true;
+            }
+        } else
+            reason = doubtText(*estimate, c.settings);
+        auto at = std::find_if(reasons.begin(), reasons.end(), [&](const auto& r) { return r.first == reason; });
+        if (at == reasons.end())
+            at = reasons.insert(reasons.end(), {reason, {}});
+        at->second.push_back(item);
+    };
+    for (std::size_t line = 0; line < kLines.size(); ++line)
+        add(c.stats[m].lines[line].estimate, std::string(kLines[line].label));
+    add(c.stats[m].summary.estimate, "the summary");
+    if (reasons.empty())
+        return;
+    std::string text = c.machines[m].name + ": undecided";
+    if (reasons.size() == 1 && undecided == judged && !counted)
+        text += " on every line: " + reasons[0].first;
+    else
+        for (std::size_t i = 0; i < reasons.size(); ++i)
+            text += std::string(i == 0 ? ", " : "; ") + reasons[i].first + ": " + joined(reasons[i].second, ", ");
+    if (counted)
+        text += "; in brackets, about how many runs per machine would decide";
+    c.notes.push_back(text + ".");
+}
+
+// A note for each run whose time on a line is far from the machine's others.
+void outlierNotes(Comparison& c, std::size_t m)
+{
+    const Machine& machine = c.machines[m];
+    for (std::size_t line = 0; line < kLines.size(); ++line) {
+        const LineStats& stats = c.stats[m].lines[line];
+        for (const Outlier& outlier : outliers(stats.times)) {
+            char factor[32];
+            std::snprintf(factor, sizeof factor, "%.2f", outlier.factor);
+            const Run& run = machine.runs[stats.timeRuns[outlier.index]];
+            c.notes.push_back(run.name + ": " + std::string(kLines[line].label) + " took " +
+                              run.transcript.lines[line].time + " s, " + factor + " times the median of " +
+                              machine.name + "'s other runs; the host may have been busy (the run stays in the "
+                              "statistics, which a single run moves little).");
+        }
+    }
+}
+
+// One note for all machines read from a history: which session of each is
+// compared.
+void sessionNote(Comparison& c)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> bySession;
+    for (const Machine& machine : c.machines) {
+        if (machine.session.empty())
+            continue;
+        auto at = std::find_if(bySession.begin(), bySession.end(),
+                               [&](const auto& entry) { return entry.first == machine.session; });
+        if (at == bySession.end())
+            at = bySession.insert(bySession.end(), {machine.session, {}});
+        at->second.push_back(machine.name);
+    }
+    std::string note;
+    for (const auto& [session, names] : bySession)
+        note += (note.empty() ? "" : "; ") + session + " for " + joined(names, ", ");
+    if (!note.empty())
+        c.notes.push_back("Newest session compared: " + note);
+}
+
 } // namespace
 
 std::string groupName(std::size_t index)
@@ -127,9 +235,28 @@ std::string formatTime(double seconds)
     return result;
 }
 
-Comparison compare(std::vector<Machine> machines)
+MachineStats machineStats(const Machine& machine)
+{
+    MachineStats stats;
+    std::size_t good = 0;
+    for (const Run& run : machine.runs) {
+        stats.used.push_back(isGood(run));
+        good += isGood(run) ? 1 : 0;
+    }
+    stats.flagged = good != machine.runs.size();
+    stats.fromFlawedRuns = good == 0;
+    if (stats.fromFlawedRuns)
+        stats.used.assign(machine.runs.size(), true);
+    for (std::size_t line = 0; line < kLines.size(); ++line)
+        stats.lines[line] = lineStats(machine, stats.used, line);
+    summaryScores(machine, stats);
+    return stats;
+}
+
+Comparison compare(std::vector<Machine> machines, const VerdictSettings& settings)
 {
     Comparison c;
+    c.settings = settings;
     c.machines = std::move(machines);
     c.stats.resize(c.machines.size());
     for (std::size_t m = 0; m < c.machines.size(); ++m) {
@@ -138,41 +265,61 @@ Comparison compare(std::vector<Machine> machines)
         c.severalRuns = c.severalRuns || machine.runs.size() > 1;
         if (!machine.infoError.empty())
             c.notes.push_back(machine.infoError + "; the machine's runs are compared without its description");
+        c.notes.insert(c.notes.end(), machine.notes.begin(), machine.notes.end());
 
+        stats = machineStats(machine);
         std::vector<std::string> leftOut;
-        for (const Run& run : machine.runs) {
-            stats.used.push_back(isGood(run));
+        for (std::size_t r = 0; r < machine.runs.size(); ++r) {
+            const Run& run = machine.runs[r];
             if (!isGood(run))
                 leftOut.push_back(run.name);
             for (const std::string& problem : run.transcript.problems)
                 c.problems.push_back(run.name + ": " + problem);
         }
-        stats.flagged = !leftOut.empty();
-        stats.fromFlawedRuns = leftOut.size() == machine.runs.size();
-        if (stats.fromFlawedRuns)
-            stats.used.assign(machine.runs.size(), true);
         if (stats.flagged && machine.runs.size() > 1)
             c.notes.push_back(machine.name + ": " +
                               (stats.fromFlawedRuns ? "no run is complete with exact values; its figures come from all "
                                                       "its runs and are not to be trusted"
                                                     : "left out of its statistics: " + joined(leftOut, ", ")));
-        for (std::size_t line = 0; line < kLines.size(); ++line)
-            stats.lines[line] = lineStats(machine, stats.used, line);
     }
 
-    // Ratios to the baseline, and the noise rule.
+    sessionNote(c);
+    groupFingerprints(c);
+    // Ratios to the baseline, their intervals and verdicts.
     for (std::size_t m = 1; m < c.machines.size(); ++m) {
+        const bool flawed = c.stats[0].fromFlawedRuns || c.stats[m].fromFlawedRuns;
+        const auto judged = [&](const std::vector<double>& base, const std::vector<double>& other) {
+            RatioEstimate estimate = compareTimes(base, other, c.settings);
+            if (flawed) {
+                estimate.verdict = Verdict::undecided;
+                estimate.doubt = Doubt::flawedRuns;
+                estimate.runsNeeded.reset();
+            }
+            return estimate;
+        };
         for (std::size_t line = 0; line < kLines.size(); ++line) {
             const LineStats& base = c.stats[0].lines[line];
             LineStats& stats = c.stats[m].lines[line];
             if (base.runs == 0 || stats.runs == 0 || !(base.median > 0))
                 continue;
             stats.ratio = stats.median / base.median;
-            stats.withinNoise = !c.stats[0].fromFlawedRuns && !c.stats[m].fromFlawedRuns && base.runs >= 2 &&
-                                stats.runs >= 2 && std::max(base.fastest, stats.fastest) <=
-                                                       std::min(base.slowest, stats.slowest);
+            stats.estimate = judged(base.times, stats.times);
         }
+        Summary& summary = c.stats[m].summary;
+        double logSum = 0;
+        bool every = true;
+        for (const std::size_t line : kSummaryLines) {
+            every = every && c.stats[m].lines[line].ratio.has_value();
+            if (every)
+                logSum += std::log(*c.stats[m].lines[line].ratio);
+        }
+        if (every)
+            summary.ratio = std::exp(logSum / static_cast<double>(kSummaryLines.size()));
+        if (every && !c.stats[0].summary.scores.empty() && !summary.scores.empty())
+            summary.estimate = judged(c.stats[0].summary.scores, summary.scores);
+        undecidedNote(c, m);
     }
-    groupFingerprints(c);
+    for (std::size_t m = 0; m < c.machines.size(); ++m)
+        outlierNotes(c, m);
     return c;
 }

@@ -1,10 +1,11 @@
 // The statistics of a comparison: per machine and result line, the median,
 // fastest and slowest time of its good runs; ratios of medians to the
-// baseline (the first machine); the run-to-run noise rule; the log
-// fingerprint groups; and every problem.
+// baseline (the first machine), each with its interval and verdict; one
+// summary figure per machine; the log fingerprint groups; and every problem.
 #pragma once
 
 #include "machine.h"
+#include "verdict.h"
 
 #include <array>
 #include <optional>
@@ -17,15 +18,34 @@ struct LineStats {
     std::string medianText;     // as printed when one run's time, else the mean of the middle two
     std::string fastestText, slowestText;
     Mark mark = Mark::missing;  // wrong when a run taken here has a wrong value in this line
+    std::vector<double> times;  // of the runs that went in, in the machine's run order
+    std::vector<std::size_t> timeRuns; // the index of each time's run
     std::optional<double> ratio; // median / the baseline's median
-    // Both machines have two or more good runs and their ranges
-    // (fastest..slowest) overlap: a plain overlap rule, not a significance test.
-    bool withinNoise = false;
+    // Against the baseline: the interval of the ratio and the verdict. Not
+    // for the baseline itself, nor where either machine has no time.
+    std::optional<RatioEstimate> estimate;
     std::vector<std::size_t> groups; // log fingerprint groups of its runs (first line only)
+};
+
+// The lines whose ratios make a machine's summary figure: the work of one
+// thread on the processor (the scalar, vector, big-number, multiply-divide
+// and multiply-modulo lines). The team lines repeat the multiply-divide work
+// and measure how the system shares cores among more threads than it has;
+// the copy line is mostly the first touch of fresh memory, which varies by a
+// fifth from run to run on one machine.
+inline constexpr std::array<std::size_t, 5> kSummaryLines = {0, 1, 2, 3, 7};
+
+// One figure per machine: the geometric mean of its summary lines' ratios,
+// and the interval and verdict of the same mean taken per run.
+struct Summary {
+    std::optional<double> ratio;
+    std::optional<RatioEstimate> estimate;
+    std::vector<double> scores; // per good run with every summary line: the geometric mean of their times
 };
 
 struct MachineStats {
     std::array<LineStats, expected::kLineCount> lines;
+    Summary summary;
     std::vector<bool> used; // per run: taken into the statistics
     // No run of the machine is complete with exact values: its statistics
     // come from every run that has a time, and must not be trusted.
@@ -41,18 +61,23 @@ struct FingerprintGroup {
 };
 
 struct Comparison {
+    VerdictSettings settings;
     std::vector<Machine> machines; // the first is the baseline
     std::vector<MachineStats> stats; // one per machine
     std::vector<FingerprintGroup> groups;
     // Each wrong value and incomplete run, named with its run.
     std::vector<std::string> problems;
     // Remarks that change no exit status: runs left out, a machine whose
-    // runs differ in the log fingerprint, an unusable machine.json.
+    // runs differ in the log fingerprint, an unusable machine.json, runs far
+    // from their machine's others, why verdicts are undecided.
     std::vector<std::string> notes;
     bool severalRuns = false; // some machine has more than one run
 };
 
-Comparison compare(std::vector<Machine> machines);
+Comparison compare(std::vector<Machine> machines, const VerdictSettings& settings = {});
+// One machine's statistics by itself: which runs go in, and each line's
+// median, range and times (no ratios).
+MachineStats machineStats(const Machine& machine);
 
 // "A", "B", ..., "Z", "A2", ...
 std::string groupName(std::size_t index);

@@ -8,6 +8,12 @@ namespace {
 
 using expected::kLines;
 
+// The column headings of the turned table, which must fit ten columns and
+// the machine's name in kTableWidth.
+constexpr std::array<std::string_view, expected::kLineCount> kShortLabels = {
+    "log", "SSE2", "GMP", "MulDiv", "4Kern", "8Kern", "18Kern", "MulMod", "Copy"};
+constexpr std::string_view kShortSummary = "geomean";
+
 std::string markdownEscaped(const std::string& text)
 {
     std::string escaped;
@@ -30,15 +36,42 @@ void trimEnd(std::string& line)
     line.erase(line.find_last_not_of(' ') + 1);
 }
 
-// The parts of a cell in their order; the noise mark follows the ratio
-// without a gap.
+std::string joined(const std::vector<std::string>& texts, const char* separator)
+{
+    std::string text;
+    for (const std::string& part : texts)
+        text += (text.empty() ? "" : separator) + part;
+    return text;
+}
+
+std::string format(const char* pattern, double value)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+// A ratio in at most six characters with its x.
+std::string ratioText(double ratio)
+{
+    return format(ratio < 9.995 ? "%.2fx" : ratio < 99.95 ? "%.1fx" : "%.0fx", ratio);
+}
+
+std::string intervalText(const std::optional<RatioEstimate>& estimate)
+{
+    if (!estimate || !estimate->low)
+        return "";
+    return format("%.2f", *estimate->low) + ".." + format("%.2f", *estimate->high);
+}
+
+// The parts of a cell in their order: time, range, ratio with its verdict,
+// interval, mark.
 using Parts = std::array<std::string, 5>;
 using Widths = std::array<std::size_t, 5>;
-constexpr std::size_t kNoisePart = 3;
 
 Parts partsOf(const Cell& cell)
 {
-    return {cell.time, cell.range, cell.ratio, cell.noise, cell.mark};
+    return {cell.time, cell.range, cell.ratio + cell.verdict, cell.interval, cell.mark};
 }
 
 void widen(Widths& widths, const Parts& parts)
@@ -51,7 +84,7 @@ std::size_t contentWidth(const Widths& widths)
 {
     std::size_t content = widths[0];
     for (std::size_t part = 1; part < widths.size(); ++part)
-        content += widths[part] == 0 ? 0 : (part == kNoisePart ? 0 : 2) + widths[part];
+        content += widths[part] == 0 ? 0 : 2 + widths[part];
     return content;
 }
 
@@ -61,19 +94,25 @@ std::string aligned(const Parts& parts, const Widths& widths)
     std::string text = padded(parts[0], widths[0], true);
     for (std::size_t part = 1; part < parts.size(); ++part)
         if (widths[part] > 0)
-            text += (part == kNoisePart ? "" : "  ") + padded(parts[part], widths[part], part == 1 || part == 2);
+            text += "  " + padded(parts[part], widths[part], part == 1 || part == 3);
     return text;
 }
 
 std::size_t labelWidth()
 {
-    std::size_t width = 0;
+    std::size_t width = kSummaryLabel.size();
     for (const expected::ResultLine& known : kLines)
         width = std::max(width, known.label.size());
     return width;
 }
 
-// A row per line, a column per machine as wide as its widest cell or name.
+bool hasSummary(const Comparison& c)
+{
+    return c.machines.size() > 1;
+}
+
+// A row per line, a column per machine as wide as its widest cell or name;
+// the summary row last.
 std::vector<std::string> plainRows(const Comparison& c)
 {
     const std::size_t machines = c.machines.size();
@@ -82,6 +121,8 @@ std::vector<std::string> plainRows(const Comparison& c)
     for (std::size_t m = 0; m < machines; ++m) {
         for (std::size_t line = 0; line < kLines.size(); ++line)
             widen(widths[m], partsOf(tableCell(c, m, line)));
+        if (hasSummary(c))
+            widen(widths[m], partsOf(summaryCell(c, m)));
         columnWidths[m] = std::max(contentWidth(widths[m]), c.machines[m].name.size());
     }
     std::vector<std::string> rows;
@@ -89,59 +130,104 @@ std::vector<std::string> plainRows(const Comparison& c)
     for (std::size_t m = 0; m < machines; ++m)
         header += "  " + padded(c.machines[m].name, columnWidths[m]);
     rows.push_back(header);
-    for (std::size_t line = 0; line < kLines.size(); ++line) {
-        std::string row = padded(std::string(kLines[line].label), labelWidth());
+    const auto row = [&](const std::string& label, auto cellOf) {
+        std::string text = padded(label, labelWidth());
         for (std::size_t m = 0; m < machines; ++m)
-            row += "  " + padded(aligned(partsOf(tableCell(c, m, line)), widths[m]), columnWidths[m]);
-        rows.push_back(row);
-    }
-    for (std::string& row : rows)
-        trimEnd(row);
+            text += "  " + padded(aligned(partsOf(cellOf(m)), widths[m]), columnWidths[m]);
+        rows.push_back(text);
+    };
+    for (std::size_t line = 0; line < kLines.size(); ++line)
+        row(std::string(kLines[line].label), [&](std::size_t m) { return tableCell(c, m, line); });
+    if (hasSummary(c))
+        row(std::string(kSummaryLabel), [&](std::size_t m) { return summaryCell(c, m); });
+    for (std::string& text : rows)
+        trimEnd(text);
     return rows;
 }
 
-// A row per machine, a column per line; with several runs, a second row
-// under each machine holds its ranges.
+// The turned table's cells: the baseline's median seconds, every other
+// machine's ratio with its verdict; the log fingerprint in a column of its own.
+struct TurnedTable {
+    std::vector<std::string> headings;         // fp, the lines, the summary
+    std::vector<std::vector<std::string>> rows; // per machine, as the headings
+};
+
+// Seconds in at most seven characters.
+std::string shortTime(const LineStats& stats)
+{
+    if (stats.runs == 0)
+        return "-";
+    if (stats.median < 999.9995)
+        return stats.medianText.size() <= 7 ? stats.medianText : format("%.3f", stats.median);
+    return format(stats.median < 99999.95 ? "%.1f" : "%.0f", stats.median);
+}
+
+TurnedTable turnedTable(const Comparison& c)
+{
+    TurnedTable table;
+    table.headings.push_back("fp");
+    for (const std::string_view label : kShortLabels)
+        table.headings.emplace_back(label);
+    if (hasSummary(c))
+        table.headings.emplace_back(kShortSummary);
+    for (std::size_t m = 0; m < c.machines.size(); ++m) {
+        std::vector<std::string> row{tableCell(c, m, 0).mark};
+        for (std::size_t line = 0; line < kLines.size(); ++line) {
+            const LineStats& stats = c.stats[m].lines[line];
+            const Cell cell = tableCell(c, m, line);
+            if (stats.mark == Mark::wrong)
+                row.push_back("WRONG");
+            else if (m == 0)
+                row.push_back(shortTime(stats));
+            else
+                row.push_back(cell.ratio + cell.verdict);
+        }
+        if (hasSummary(c)) {
+            const Cell cell = summaryCell(c, m);
+            row.push_back(m == 0 ? "" : cell.ratio + cell.verdict);
+        }
+        table.rows.push_back(row);
+    }
+    return table;
+}
+
+// A row per machine; a name too long to fit stands on a row of its own
+// above its figures.
 std::vector<std::string> turnedRows(const Comparison& c)
 {
-    const std::size_t machines = c.machines.size();
+    const TurnedTable table = turnedTable(c);
+    std::vector<std::size_t> widths;
+    for (const std::string& heading : table.headings)
+        widths.push_back(heading.size());
+    for (const std::vector<std::string>& row : table.rows)
+        for (std::size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    std::size_t figures = 0;
+    for (const std::size_t width : widths)
+        figures += 1 + width;
+    const std::size_t room = kTableWidth > figures ? kTableWidth - figures : 0;
     std::size_t nameWidth = std::string_view("machine").size();
     for (const Machine& machine : c.machines)
-        nameWidth = std::max(nameWidth, machine.name.size());
-    std::array<Widths, expected::kLineCount> widths{};
-    std::array<std::size_t, expected::kLineCount> columnWidths{};
-    for (std::size_t line = 0; line < kLines.size(); ++line) {
-        std::size_t rangeWidth = 0;
-        for (std::size_t m = 0; m < machines; ++m) {
-            Cell cell = tableCell(c, m, line);
-            rangeWidth = std::max(rangeWidth, cell.range.size());
-            cell.range.clear();
-            widen(widths[line], partsOf(cell));
-        }
-        columnWidths[line] = std::max({contentWidth(widths[line]), rangeWidth, kLines[line].label.size()});
+        if (machine.name.size() <= room)
+            nameWidth = std::max(nameWidth, machine.name.size());
+
+    const auto line = [&](const std::string& name, const std::vector<std::string>& cells) {
+        std::string text = padded(name, nameWidth);
+        for (std::size_t i = 0; i < cells.size(); ++i)
+            text += " " + padded(cells[i], widths[i], i > 0);
+        trimEnd(text);
+        return text;
+    };
+    std::vector<std::string> rows{line("machine", table.headings)};
+    for (std::size_t m = 0; m < c.machines.size(); ++m) {
+        const std::string& name = c.machines[m].name;
+        if (name.size() > nameWidth) {
+            for (const std::string& part : wrapped(name, kTableWidth, ""))
+                rows.push_back(part);
+            rows.push_back(line("", table.rows[m]));
+        } else
+            rows.push_back(line(name, table.rows[m]));
     }
-    std::vector<std::string> rows;
-    std::string header = padded("machine", nameWidth);
-    for (std::size_t line = 0; line < kLines.size(); ++line)
-        header += "  " + padded(std::string(kLines[line].label), columnWidths[line]);
-    rows.push_back(header);
-    for (std::size_t m = 0; m < machines; ++m) {
-        std::string row = padded(c.machines[m].name, nameWidth);
-        std::string ranges(nameWidth, ' ');
-        bool anyRange = false;
-        for (std::size_t line = 0; line < kLines.size(); ++line) {
-            Cell cell = tableCell(c, m, line);
-            ranges += "  " + padded(cell.range, columnWidths[line]);
-            anyRange = anyRange || !cell.range.empty();
-            cell.range.clear();
-            row += "  " + padded(aligned(partsOf(cell), widths[line]), columnWidths[line]);
-        }
-        rows.push_back(row);
-        if (anyRange)
-            rows.push_back(ranges);
-    }
-    for (std::string& row : rows)
-        trimEnd(row);
     return rows;
 }
 
@@ -153,8 +239,6 @@ std::string markdownCell(Cell cell)
         cell.mark = "**WRONG**";
     else
         cell.mark = markdownEscaped(cell.mark);
-    cell.ratio += markdownEscaped(cell.noise);
-    cell.noise.clear();
     std::string text;
     for (const std::string& part : partsOf(cell))
         if (!part.empty())
@@ -162,41 +246,90 @@ std::string markdownCell(Cell cell)
     return text;
 }
 
-void writeMarkdownTable(std::ostream& out, const Comparison& c, bool turned)
+std::vector<std::string> markdownPlainRows(const Comparison& c)
 {
-    const std::size_t machines = c.machines.size();
-    if (turned) {
-        out << "| machine |";
-        for (const expected::ResultLine& known : kLines)
-            out << ' ' << markdownEscaped(std::string(known.label)) << " |";
-        out << "\n|---|";
-        for (std::size_t line = 0; line < kLines.size(); ++line)
-            out << "---|";
-        out << '\n';
-        for (std::size_t m = 0; m < machines; ++m) {
-            out << "| " << markdownEscaped(c.machines[m].name) << " |";
-            for (std::size_t line = 0; line < kLines.size(); ++line)
-                out << ' ' << markdownCell(tableCell(c, m, line)) << " |";
-            out << '\n';
+    std::vector<std::string> rows;
+    std::string header = "| run |";
+    std::string rule = "|---|";
+    for (const Machine& machine : c.machines) {
+        header += " " + markdownEscaped(machine.name) + " |";
+        rule += "---|";
+    }
+    rows.push_back(header);
+    rows.push_back(rule);
+    const auto row = [&](const std::string& label, auto cellOf) {
+        std::string text = "| " + markdownEscaped(label) + " |";
+        for (std::size_t m = 0; m < c.machines.size(); ++m)
+            text += " " + markdownCell(cellOf(m)) + " |";
+        rows.push_back(text);
+    };
+    for (std::size_t line = 0; line < kLines.size(); ++line)
+        row(std::string(kLines[line].label), [&](std::size_t m) { return tableCell(c, m, line); });
+    if (hasSummary(c))
+        row(std::string(kSummaryLabel), [&](std::size_t m) { return summaryCell(c, m); });
+    return rows;
+}
+
+// Compact: no padding. A name too long to fit is replaced by m<number>,
+// spelled out in a list under the table.
+std::vector<std::string> markdownTurnedRows(const Comparison& c, std::vector<std::string>& keys)
+{
+    const TurnedTable table = turnedTable(c);
+    std::vector<std::string> rows;
+    std::string header = "|machine|", rule = "|---|";
+    for (const std::string& heading : table.headings) {
+        header += heading + "|";
+        rule += "---|";
+    }
+    rows.push_back(header);
+    rows.push_back(rule);
+    for (std::size_t m = 0; m < c.machines.size(); ++m) {
+        std::string figures;
+        for (const std::string& cell : table.rows[m])
+            figures += (cell == "WRONG" ? "**WRONG**" : markdownEscaped(cell)) + "|";
+        std::string name = markdownEscaped(c.machines[m].name);
+        if (2 + name.size() + figures.size() > kTableWidth) {
+            const std::string key = "m" + std::to_string(m + 1);
+            keys.push_back(key + ": " + c.machines[m].name);
+            name = key;
         }
-        return;
+        rows.push_back("|" + name + "|" + figures);
     }
-    out << "| run |";
-    for (const Machine& machine : c.machines)
-        out << ' ' << markdownEscaped(machine.name) << " |";
-    out << "\n|---|";
-    for (std::size_t m = 0; m < machines; ++m)
-        out << "---|";
-    out << '\n';
-    for (std::size_t line = 0; line < kLines.size(); ++line) {
-        out << "| " << markdownEscaped(std::string(kLines[line].label)) << " |";
-        for (std::size_t m = 0; m < machines; ++m)
-            out << ' ' << markdownCell(tableCell(c, m, line)) << " |";
-        out << '\n';
-    }
+    return rows;
+}
+
+std::string summaryLineNames()
+{
+    std::vector<std::string> names;
+    for (const std::size_t line : kSummaryLines)
+        names.emplace_back(kLines[line].label);
+    return joined(names, ", ");
+}
+
+std::string percent(double fraction)
+{
+    std::string text = format("%.1f", fraction * 100);
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, ".0") == 0)
+        text.resize(text.size() - 2);
+    return text + "%";
 }
 
 } // namespace
+
+const char* verdictMark(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::slower:
+        return "+";
+    case Verdict::faster:
+        return "-";
+    case Verdict::same:
+        return "=";
+    case Verdict::undecided:
+        break;
+    }
+    return "?";
+}
 
 Cell tableCell(const Comparison& c, std::size_t machine, std::size_t line)
 {
@@ -206,14 +339,11 @@ Cell tableCell(const Comparison& c, std::size_t machine, std::size_t line)
     if (stats.runs >= 2)
         cell.range = stats.fastestText + ".." + stats.slowestText;
     if (machine > 0) {
-        if (stats.ratio) {
-            char text[40];
-            std::snprintf(text, sizeof text, "%.2fx", *stats.ratio);
-            cell.ratio = text;
-            if (stats.withinNoise)
-                cell.noise = "~";
-        } else
-            cell.ratio = "-";
+        cell.ratio = stats.ratio ? ratioText(*stats.ratio) : "-";
+        if (stats.estimate) {
+            cell.verdict = verdictMark(stats.estimate->verdict);
+            cell.interval = intervalText(stats.estimate);
+        }
     }
     if (stats.mark == Mark::exact)
         cell.mark = "ok";
@@ -225,18 +355,75 @@ Cell tableCell(const Comparison& c, std::size_t machine, std::size_t line)
     return cell;
 }
 
-std::vector<std::string> tableLegend(const Comparison& c)
+Cell summaryCell(const Comparison& c, std::size_t machine)
+{
+    Cell cell;
+    if (machine == 0)
+        return cell;
+    const Summary& summary = c.stats[machine].summary;
+    cell.ratio = summary.ratio ? ratioText(*summary.ratio) : "-";
+    if (summary.estimate) {
+        cell.verdict = verdictMark(summary.estimate->verdict);
+        cell.interval = intervalText(summary.estimate);
+    }
+    return cell;
+}
+
+std::vector<std::string> wrapped(const std::string& text, std::size_t width, const std::string& indent)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t at = text.find_first_not_of(' ');
+    const std::string first = text.substr(0, std::min(at, text.size())); // kept as it is
+    const auto lead = [&] { return lines.empty() ? first : indent; };
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        std::string word = text.substr(at, end - at);
+        at = end + 1;
+        if (word.empty())
+            continue;
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            lines.push_back(line);
+            line.clear();
+        }
+        if (!line.empty()) {
+            line += " " + word;
+            continue;
+        }
+        // A word longer than a line is cut.
+        while (lead().size() + word.size() > width && width > lead().size()) {
+            const std::size_t take = width - lead().size();
+            lines.push_back(lead() + word.substr(0, take));
+            word.erase(0, take);
+        }
+        line = lead() + word;
+    }
+    if (!line.empty() || lines.empty())
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> tableLegend(const Comparison& c, bool words)
 {
     std::vector<std::string> legend;
     legend.push_back(c.severalRuns ? "Time: the median of each machine's good runs in seconds, with the fastest..slowest "
                                      "run where it has two or more."
                                    : "Time of each run in seconds.");
     if (c.machines.size() > 1) {
-        legend.push_back(std::string(c.severalRuns ? "Ratio = median / median" : "Ratio = time / time") + " of " +
-                         c.machines[0].name + ": lower is faster.");
-        if (c.severalRuns)
-            legend.back() += " ~ = within run-to-run noise: both machines have two or more good runs and their "
-                             "ranges overlap (a plain overlap rule, not a significance test).";
+        const std::string level = percent(c.settings.level), threshold = percent(c.settings.threshold);
+        const std::string ratio =
+            std::string(c.severalRuns ? "Ratio = median / median" : "Ratio = time / time") + " of " +
+            c.machines[0].name + ": lower is faster. After it the verdict: ";
+        const std::string meaning = " (a difference at " + level + " confidence, beyond " + threshold + "), ";
+        if (words)
+            legend.push_back(ratio + "slower, faster" + meaning + "same (within " + threshold +
+                             "), undecided (see the notes); under it the ratio's " + level + " confidence interval.");
+        else
+            legend.push_back(ratio + "+ slower, - faster" + meaning + "= the same (within " + threshold +
+                             "), ? undecided (see the notes); then the ratio's " + level +
+                             " confidence interval where the table has room.");
+        legend.push_back(std::string(kSummaryLabel) + " (" + std::string(kShortSummary) +
+                         "): of the ratios of the lines that measure one thread's work: " + summaryLineNames() + ".");
     }
     legend.push_back("Values: ok = exact, WRONG = differ (see Problems), A, B, ... = log fingerprint.");
     if (c.severalRuns) {
@@ -275,43 +462,64 @@ bool tableTurned(const Comparison& c, const TableOptions& options)
 {
     if (options.byMachine)
         return true;
-    for (const std::string& row : plainRows(c))
-        if (row.size() > kTableWidth)
-            return true;
-    return false;
+    const std::vector<std::string> rows = options.markdown ? markdownPlainRows(c) : plainRows(c);
+    return std::any_of(rows.begin(), rows.end(), [](const std::string& row) { return row.size() > kTableWidth; });
 }
 
 void writeTable(std::ostream& out, const Comparison& c, const TableOptions& options)
 {
     const bool turned = tableTurned(c, options);
+    std::vector<std::string> legend = tableLegend(c);
+    if (turned) {
+        std::vector<std::string> columns;
+        for (std::size_t line = 0; line < kLines.size(); ++line)
+            columns.push_back(std::string(kShortLabels[line]) + " = " + std::string(kLines[line].label));
+        legend.insert(legend.end() - (c.severalRuns ? 2 : 1),
+                      "A row per machine: the baseline's median seconds, the other machines' ratios to it. fp = "
+                      "log fingerprint, " + joined(columns, ", ") + ". The intervals are in --json and --html.");
+    }
 
     if (options.markdown) {
-        for (const std::string& line : tableLegend(c))
-            out << markdownEscaped(line) << "\n\n";
-        writeMarkdownTable(out, c, turned);
+        for (const std::string& line : legend) {
+            for (const std::string& part : wrapped(markdownEscaped(line), kTableWidth, ""))
+                out << part << '\n';
+            out << '\n';
+        }
+        std::vector<std::string> keys;
+        for (const std::string& row : turned ? markdownTurnedRows(c, keys) : markdownPlainRows(c))
+            out << row << '\n';
         out << '\n';
+        for (const std::string& key : keys)
+            for (const std::string& part : wrapped("- " + markdownEscaped(key), kTableWidth, "  "))
+                out << part << '\n';
+        if (!keys.empty())
+            out << '\n';
         for (const std::string& line : tableFootnotes(c))
-            out << "- " << markdownEscaped(line) << '\n';
+            for (const std::string& part : wrapped("- " + markdownEscaped(line), kTableWidth, "  "))
+                out << part << '\n';
         if (!c.problems.empty()) {
             out << "\nProblems:\n\n";
             for (const std::string& problem : c.problems)
-                out << "- " << markdownEscaped(problem) << '\n';
+                for (const std::string& part : wrapped("- " + markdownEscaped(problem), kTableWidth, "  "))
+                    out << part << '\n';
         }
         return;
     }
 
-    const std::vector<std::string> rows = turned ? turnedRows(c) : plainRows(c);
-    for (const std::string& line : tableLegend(c))
-        out << line << '\n';
+    for (const std::string& line : legend)
+        for (const std::string& part : wrapped(line, kTableWidth, "  "))
+            out << part << '\n';
     out << '\n';
-    for (const std::string& row : rows)
+    for (const std::string& row : turned ? turnedRows(c) : plainRows(c))
         out << row << '\n';
     out << '\n';
     for (const std::string& line : tableFootnotes(c))
-        out << line << '\n';
+        for (const std::string& part : wrapped(line, kTableWidth, "  "))
+            out << part << '\n';
     if (!c.problems.empty()) {
         out << "\nProblems:\n";
         for (const std::string& problem : c.problems)
-            out << "  " << problem << '\n';
+            for (const std::string& part : wrapped("  " + problem, kTableWidth, "    "))
+                out << part << '\n';
     }
 }

@@ -67,7 +67,7 @@ dpkg-deb --root-owner-group -Zgzip -z9 --build "$deb" "$out/cpubench_${version}_
 
 echo "== The tarball"
 name=cpubench-$version-linux-x86_64
-install_into "$stage/tar/$name" / program licence lab
+install_into "$stage/tar/$name" / program licence docs lab
 normalize "$stage/tar"
 tar -C "$stage/tar" --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
     --mtime="@$SOURCE_DATE_EPOCH" -cf - "$name" | gzip -9n >"$out/$name.tar.gz"

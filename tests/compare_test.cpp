@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,7 +47,7 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 // A machine of one run, as a file argument makes it.
 Machine single(const std::string& name, const std::string& text)
 {
-    return {name, name, {{name, readTranscript(text)}}, {}, {}};
+    return {name, name, {{name, readTranscript(text)}}, {}, {}, {}, {}};
 }
 
 // The run up to and including the line that starts with `label`.
@@ -172,10 +173,15 @@ TEST(CompareReport, RatiosFingerprintsAndProblems)
     writeTable(plain, files, {});
     const std::string text = plain.str();
     // Times right-aligned, each part of a column aligned, the column as wide as its name.
-    EXPECT_NE(text.find("\n                 a.txt        machine-b.txt          c.txt\n"
-                        "double mul log     2.379  A     4.758  2.00x  B        2.379  1.00x  A\n"), std::string::npos);
-    EXPECT_NE(text.find("\nGMP mpz_pow_ui     1.791  ok    1.791  1.00x  WRONG    1.791  1.00x  ok\n"), std::string::npos);
-    EXPECT_NE(text.find("\nCopy 2 GB        110.854      110.854  1.00x         110.854  1.00x\n"), std::string::npos);
+    EXPECT_NE(text.find("\n                 a.txt        machine-b.txt           c.txt\n"
+                        "double mul log     2.379  A     4.758  2.00x?  B        2.379  1.00x?  A\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nGMP mpz_pow_ui     1.791  ok    1.791  1.00x?  WRONG    1.791  1.00x?  ok\n"), std::string::npos);
+    EXPECT_NE(text.find("\nCopy 2 GB        110.854      110.854  1.00x?         110.854  1.00x?\n"), std::string::npos);
+    // One run each can decide nothing, and says so.
+    EXPECT_NE(text.find("\nc.txt: undecided on every line: too few runs (1 and 1; a decision at 95% needs 4 runs per "
+                        "machine or\n  more).\n"),
+              std::string::npos);
     EXPECT_NE(text.find("log fingerprint A: a.txt, c.txt (1.10599194636449 -3.141404674090610 3.440)\n"
                         "log fingerprint B: machine-b.txt (0.5 -2.25 3.000)\n"),
               std::string::npos);
@@ -185,7 +191,7 @@ TEST(CompareReport, RatiosFingerprintsAndProblems)
     std::ostringstream markdown;
     writeTable(markdown, files, {true, false});
     EXPECT_NE(markdown.str().find("| run | a.txt | machine-b.txt | c.txt |\n|---|---|---|---|\n"
-                                  "| double mul log | 2.379 A | 4.758 2.00x B | 2.379 1.00x A |\n"
+                                  "| double mul log | 2.379 A | 4.758 2.00x? B | 2.379 1.00x? A |\n"
                                   "| SSE2 \\_mm\\_mul\\_pd | 2.717 ok |"),
               std::string::npos);
 }
@@ -199,33 +205,67 @@ std::string withGmpTime(const std::string& gmp)
 // A machine with a run per time of its GMP line, as a directory makes it.
 Machine lab(const std::string& name, const std::vector<std::string>& gmpTimes)
 {
-    Machine machine{name, name, {}, {}, {}};
+    Machine machine{name, name, {}, {}, {}, {}, {}};
     for (size_t i = 0; i < gmpTimes.size(); ++i)
         machine.runs.push_back({name + "/run-" + std::to_string(i + 1) + ".txt", readTranscript(withGmpTime(gmpTimes[i]))});
     return machine;
 }
 
-TEST(CompareStats, MediansRangesAndTheNoiseRule)
+TEST(CompareStats, MediansRangesRatiosAndVerdicts)
 {
     const size_t gmp = 2;
-    const Comparison c = compare({lab("base", {"1.200", "1.000", "1.100"}),
-                                  lab("even", {"2.000", "1.150", "1.301", "1.250"}), // overlaps the base's range
-                                  lab("apart", {"1.300", "1.201"}),                  // does not
-                                  lab("once", {"1.100"})});                          // one run: no claim
+    const Comparison c = compare({lab("base", {"1.200", "1.000", "1.100", "1.050"}),
+                                  lab("even", {"2.000", "1.150", "1.301", "1.250"}),
+                                  lab("once", {"1.100"})});
     const LineStats& base = c.stats[0].lines[gmp];
-    EXPECT_EQ(base.medianText + " " + base.fastestText + " " + base.slowestText, "1.100 1.000 1.200");
+    EXPECT_EQ(base.medianText + " " + base.fastestText + " " + base.slowestText, "1.075 1.000 1.200");
     const LineStats& even = c.stats[1].lines[gmp];
     EXPECT_EQ(even.medianText, "1.2755"); // the mean of the middle two
-    EXPECT_DOUBLE_EQ(*even.ratio, 1.2755 / 1.1);
-    EXPECT_TRUE(even.withinNoise);
-    EXPECT_FALSE(c.stats[2].lines[gmp].withinNoise);
-    EXPECT_FALSE(c.stats[3].lines[gmp].withinNoise);
-    EXPECT_DOUBLE_EQ(*c.stats[3].lines[gmp].ratio, 1.0);
-    EXPECT_TRUE(c.stats[2].lines[1].withinNoise); // equal times: the ranges touch
+    EXPECT_DOUBLE_EQ(*even.ratio, 1.2755 / 1.075);
+    EXPECT_EQ(even.estimate->verdict, Verdict::undecided); // one run of the base is as slow as one of even's
+    EXPECT_EQ(c.stats[1].lines[1].estimate->verdict, Verdict::same); // every run the same time
+    EXPECT_EQ(c.stats[2].lines[gmp].estimate->doubt, Doubt::tooFewRuns);
 
     const Cell cell = tableCell(c, 1, gmp);
-    EXPECT_EQ(cell.time + " " + cell.range + " " + cell.ratio + cell.noise + " " + cell.mark, "1.2755 1.150..2.000 1.16x~ ok");
-    EXPECT_EQ(tableCell(c, 3, gmp).range, "");
+    EXPECT_EQ(cell.time + " " + cell.range + " " + cell.ratio + cell.verdict + " " + cell.interval + " " + cell.mark,
+              "1.2755 1.150..2.000 1.19x? 0.96..2.00 ok");
+    EXPECT_EQ(tableCell(c, 2, gmp).range, "");
+    EXPECT_EQ(tableCell(c, 2, gmp).interval, "");
+    // The summary: the geometric mean of the one-thread lines' ratios.
+    EXPECT_NEAR(*c.stats[1].summary.ratio, std::pow(1.2755 / 1.075, 1.0 / 5), 1e-12);
+    EXPECT_EQ(summaryCell(c, 0).ratio, "");
+}
+
+// A wide comparison, as a lab of 30 machines makes it, stays within 100
+// columns in every line of the text and the Markdown output.
+TEST(CompareReport, ThirtyMachinesFitInAHundredColumns)
+{
+    std::vector<Machine> machines;
+    for (int i = 1; i <= 30; ++i) {
+        std::string name = "host-" + std::to_string(i);
+        if (i % 7 == 0)
+            name = "a-machine-with-a-rather-long-name-in-the-rack-number-" + std::to_string(i);
+        Machine machine = lab(name, {"1.000", "1.100", "1.050", "2.900", "1.020"});
+        if (i % 5 == 0)
+            machine.runs[1].transcript = readTranscript(replaced(kRun, "in 110.854 s", "in 1234.567 s"));
+        if (i == 9)
+            machine.runs[2].transcript = readTranscript(replaced(kRun, "= 54885", "= 54895"));
+        if (i == 11)
+            machine.runs[0].transcript = readTranscript(replaced(kRun, "=1.10599194636449", "=1.5"));
+        machines.push_back(machine);
+    }
+    const Comparison c = compare(machines);
+    for (const bool markdown : {false, true}) {
+        std::ostringstream out;
+        writeTable(out, c, {markdown, false});
+        std::istringstream lines(out.str());
+        std::size_t count = 0;
+        for (std::string line; std::getline(lines, line); ++count)
+            EXPECT_LE(line.size(), 100u) << (markdown ? "Markdown: " : "text: ") << line;
+        EXPECT_GT(count, 40u);
+        EXPECT_NE(out.str().find("host-30"), std::string::npos);
+        EXPECT_NE(out.str().find("rack-number-28"), std::string::npos);
+    }
 }
 
 TEST(CompareStats, FlawedRunsAreLeftOut)
@@ -247,7 +287,8 @@ TEST(CompareStats, FlawedRunsAreLeftOut)
     EXPECT_EQ(c.problems, (std::vector<std::string>{
                               "mixed/run-2.txt: MUL-Mod 32 Bit: expected 54885, found 54895",
                               "broken/run-1.txt: incomplete: Copy 2 GB: nicht genug Speicher (not enough memory for the run)"}));
-    EXPECT_EQ(c.notes, std::vector<std::string>{"mixed: left out of its statistics: mixed/run-2.txt"});
+    EXPECT_EQ(c.notes, (std::vector<std::string>{"mixed: left out of its statistics: mixed/run-2.txt",
+                                                 "broken: undecided on every line: no run complete with exact values."}));
 }
 
 TEST(CompareStats, RunsOfOneMachineWithDifferentLogFingerprints)
@@ -259,7 +300,7 @@ TEST(CompareStats, RunsOfOneMachineWithDifferentLogFingerprints)
     ASSERT_EQ(c.groups.size(), 2u);
     EXPECT_EQ(c.groups[0].members, (std::vector<std::string>{"other.txt", "m (m/run-1.txt)"}));
     EXPECT_EQ(c.groups[1].members, std::vector<std::string>{"m (m/run-2.txt)"});
-    ASSERT_EQ(c.notes.size(), 1u);
+    ASSERT_EQ(c.notes.size(), 2u); // and the undecided verdicts of so few runs
     EXPECT_NE(c.notes[0].find("m: its runs differ in the log fingerprint"), std::string::npos);
 }
 
@@ -284,31 +325,133 @@ TEST(CompareRead, MachineDescriptions)
         EXPECT_EQ(parseMachineInfo(text, info).rfind(error, 0), 0u) << text;
         EXPECT_TRUE(info.empty()) << text;
     }
+    // The facts that move with updates; a wrong type among them spoils the file too.
+    EXPECT_EQ(parseMachineInfo(R"({"kernel": "6.1.0", "microcode": "0xa0011d1", "firmware_vendor": "ACME",
+                                   "firmware_date": "04/01/2014", "glibc": "2.36", "gmp_version": "6.2.1",
+                                   "gmp": "/usr/lib/libgmp.so.10.4.1", "governor": "performance",
+                                   "cpubench_version": "1.1.0",
+                                   "mitigations": {"spectre_v2": "Mitigation: Retpolines", "mds": "Not affected"}})",
+                               info),
+              "");
+    EXPECT_EQ(info.microcode + " " + info.firmwareVendor + " " + info.firmwareDate + " " + info.glibc + " " +
+                  info.gmp + " " + info.gmpVersion + " " + info.governor + " " + info.cpubenchVersion,
+              "0xa0011d1 ACME 04/01/2014 2.36 /usr/lib/libgmp.so.10.4.1 6.2.1 performance 1.1.0");
+    EXPECT_EQ(info.mitigations.at("spectre_v2"), "Mitigation: Retpolines");
+    const std::pair<const char*, const char*> wrongTypes[] = {
+        {R"({"kernel": "6.1", "gmp_version": 6.2})", "\"gmp_version\" must be a string"},
+        {R"({"kernel": "6.1", "mitigations": "none"})", "\"mitigations\" must be an object"},
+        {R"({"kernel": "6.1", "mitigations": {"mds": true}})", "\"mitigations\": \"mds\" must be a string"},
+    };
+    for (const auto& [text, error] : wrongTypes) {
+        EXPECT_EQ(parseMachineInfo(text, info), error) << text;
+        EXPECT_TRUE(info.empty()) << text;
+    }
     EXPECT_TRUE(naturalLess("run-2.txt", "run-10.txt"));
     EXPECT_FALSE(naturalLess("run-10.txt", "run-2.txt"));
     EXPECT_TRUE(naturalLess("run-10.txt", "run-10b.txt"));
 }
 
+TEST(CompareRead, FactsListedAndDiffedByKey)
+{
+    MachineInfo before, after;
+    ASSERT_EQ(parseMachineInfo(R"({"governor": "powersave", "logical_cpus": 8, "kernel": "6.1.0-26",
+                                   "mitigations": {"spectre_v2": "Vulnerable", "mds": "Not affected"}})",
+                               before),
+              "");
+    ASSERT_EQ(parseMachineInfo(R"({"kernel": "6.1.0-27", "logical_cpus": 8, "microcode": "0xa0011d3",
+                                   "mitigations": {"spectre_v2": "Mitigation: Retpolines", "retbleed": "Vulnerable",
+                                                   "mds": "Not affected"}})",
+                               after),
+              "");
+    using Facts = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(machineFacts(before), (Facts{{"logical_cpus", "8"},
+                                           {"kernel", "6.1.0-26"},
+                                           {"mitigations.mds", "Not affected"},
+                                           {"mitigations.spectre_v2", "Vulnerable"},
+                                           {"governor", "powersave"}}));
+    std::vector<std::string> changes;
+    for (const FactChange& change : factChanges(before, after))
+        changes.push_back(change.key + ": " + change.before + " -> " + change.after);
+    EXPECT_EQ(changes, (std::vector<std::string>{"kernel: 6.1.0-26 -> 6.1.0-27", "microcode:  -> 0xa0011d3",
+                                                 "mitigations.retbleed:  -> Vulnerable",
+                                                 "mitigations.spectre_v2: Vulnerable -> Mitigation: Retpolines",
+                                                 "governor: powersave -> "}));
+    EXPECT_TRUE(factChanges(after, after).empty());
+}
+
+// Writes `text` to `file`, making its folders.
+void writeFile(const std::filesystem::path& file, const std::string& text)
+{
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+// A host folder of the lab: sessions in an order their names must restore
+// (-10 after -2), a folder that is no session, loose transcripts of the
+// layout before sessions, and a file in a session that is no transcript.
+std::filesystem::path writeHistory(const std::string& name)
+{
+    namespace fs = std::filesystem;
+    const fs::path host = fs::path(testing::TempDir()) / name;
+    fs::remove_all(host);
+    writeFile(host / "run-1.txt", withGmpTime("0.500"));
+    writeFile(host / "machine.json", R"({"kernel": "5.10"})");
+    const std::pair<const char*, const char*> sessions[] = {{"2026-12-08T14.05Z-10", "1.400"},
+                                                            {"2026-12-01T09.00Z", "1.100"},
+                                                            {"2026-12-08T14.05Z-2", "1.300"},
+                                                            {"2026-12-08T14.05Z", "1.200"}};
+    for (const auto& [session, time] : sessions) {
+        writeFile(host / session / "run-1.txt", withGmpTime(time));
+        writeFile(host / session / "run-2.txt", withGmpTime(time));
+        writeFile(host / session / "machine.json", std::string(R"({"kernel": ")") + session + "\"}");
+    }
+    writeFile(host / "2026-12-08T14.05Z" / "notes.txt", "not a run");
+    writeFile(host / "2026-12-09T08.00Z" / "machine.json", "{}"); // the run never started
+    return host;
+}
+
+TEST(CompareRead, HistoryOfSessionsInTimeOrder)
+{
+    const History history = readHistory(writeHistory("history_read").string());
+    EXPECT_EQ(history.name, "history_read");
+    std::vector<std::string> sessions;
+    for (const Session& session : history.sessions)
+        sessions.push_back(session.name + " " + std::to_string(session.machine.runs.size()) + " " +
+                           session.machine.info.kernel + " " + session.machine.runs[0].transcript.lines[2].time);
+    EXPECT_EQ(sessions, (std::vector<std::string>{"history_read 1 5.10 0.500", "2026-12-01T09.00Z 2 2026-12-01T09.00Z 1.100",
+                                                  "2026-12-08T14.05Z 2 2026-12-08T14.05Z 1.200",
+                                                  "2026-12-08T14.05Z-2 2 2026-12-08T14.05Z-2 1.300",
+                                                  "2026-12-08T14.05Z-10 2 2026-12-08T14.05Z-10 1.400"}));
+    EXPECT_EQ(history.sessions[4].machine.runs[1].name, "history_read/2026-12-08T14.05Z-10/run-2.txt");
+    ASSERT_EQ(history.errors.size(), 1u);
+    EXPECT_NE(history.errors[0].find("notes.txt: not a cpubench transcript"), std::string::npos);
+
+    const History none = readHistory((std::filesystem::path(testing::TempDir()) / "history_read" / "2026-12-09T08.00Z").string());
+    EXPECT_TRUE(none.sessions.empty());
+    ASSERT_EQ(none.errors.size(), 1u);
+    EXPECT_NE(none.errors[0].find("no transcript"), std::string::npos);
+}
+
 TEST(CompareReport, TurnsWhenTheColumnsDoNotFit)
 {
     std::vector<Machine> many;
-    for (int i = 1; i <= 8; ++i)
-        many.push_back(single("machine-" + std::to_string(i) + ".txt", kRun));
-    std::ostringstream wide, asked, markdown;
+    for (int i = 1; i <= 3; ++i)
+        many.push_back(lab("machine-" + std::to_string(i), {"1.000", "1.010", "1.020", "1.030"}));
+    many[2] = lab("machine-3", {"2.000", "2.010", "2.020", "2.030"});
+    std::ostringstream wide, markdown;
     writeTable(wide, compare(many), {});
-    writeTable(asked, compare({single("a.txt", kRun), lab("b", {"1.000", "2.000"})}), {false, true});
     writeTable(markdown, compare(many), {true, false});
-    EXPECT_NE(wide.str().find("\nmachine        double mul log   SSE2 _mm_mul_pd   GMP mpz_pow_ui    "), std::string::npos)
-        << wide.str();
-    EXPECT_NE(wide.str().find("\nmachine-8.txt  2.379  1.00x  A  2.717  1.00x  ok  1.791  1.00x  ok  "), std::string::npos) << wide.str();
-    // With several runs, a row of ranges under the machine's row.
-    EXPECT_NE(asked.str().find("\nb        2.379  1.00x  A  2.717  1.00x  ok  1.500  0.84x  ok  "),
+    // The baseline's seconds, the others' ratios with their verdicts.
+    EXPECT_NE(wide.str().find("\nmachine   fp    log   SSE2    GMP MulDiv  4Kern  8Kern 18Kern MulMod    Copy geomean\n"
+                              "machine-1 A   2.379  2.717  1.015  0.655  1.396  2.717  5.979  4.135 110.854\n"
+                              "machine-2 A  1.00x= 1.00x= 1.00x? 1.00x= "),
               std::string::npos)
-        << asked.str();
-    EXPECT_NE(asked.str().find("\n         2.379..2.379     2.717..2.717      1.000..2.000      0.655..0.655  "), std::string::npos)
-        << asked.str();
-    EXPECT_NE(markdown.str().find("| machine | double mul log |"), std::string::npos);
-    EXPECT_NE(markdown.str().find("\n| machine-8.txt | 2.379 1.00x A | 2.717 1.00x ok |"), std::string::npos);
+        << wide.str();
+    EXPECT_NE(wide.str().find("\nmachine-3 A  1.00x= 1.00x= 1.99x+ "), std::string::npos) << wide.str();
+    EXPECT_NE(markdown.str().find("|machine|fp|log|SSE2|GMP|MulDiv|4Kern|8Kern|18Kern|MulMod|Copy|geomean|\n"),
+              std::string::npos)
+        << markdown.str();
+    EXPECT_NE(markdown.str().find("\n|machine-3|A|1.00x=|1.00x=|1.99x+|"), std::string::npos) << markdown.str();
 }
 
 #ifndef _WIN32
@@ -316,8 +459,10 @@ TEST(CompareReport, TurnsWhenTheColumnsDoNotFit)
 // `errors` when given, else into `output`.
 int runCompare(const std::string& arguments, std::string& output, std::string* errors = nullptr)
 {
-    const std::string outFile = testing::TempDir() + "compare_output.txt";
-    const std::string errFile = testing::TempDir() + "compare_errors.txt";
+    // Named by the test: CTest runs tests side by side.
+    const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string outFile = testing::TempDir() + test + "_output.txt";
+    const std::string errFile = testing::TempDir() + test + "_errors.txt";
     const std::string command = std::string("\"") + CPUBENCH_COMPARE_EXE + "\" " + arguments + " >\"" + outFile +
                                 "\" " + (errors != nullptr ? "2>\"" + errFile + "\"" : "2>&1");
     const int status = std::system(command.c_str());
@@ -406,19 +551,89 @@ TEST(CompareExecutable, DirectoriesAsMachines)
     EXPECT_FALSE(second["flagged"].get<bool>());
     EXPECT_NE(second["info_error"].get<std::string>().find("machine.json"), std::string::npos);
     EXPECT_DOUBLE_EQ(second["statistics"][2]["ratio"].get<double>(), 2.1 / 1.05);
-    EXPECT_FALSE(second["statistics"][2]["within_noise"].get<bool>());
+    EXPECT_EQ(second["statistics"][2]["verdict"], "undecided");
+    EXPECT_TRUE(second["statistics"][2]["ratio_low"].is_null());
+    EXPECT_EQ(second["statistics"][2]["undecided_because"],
+              "too few runs (2 and 2; a decision at 95% needs 4 runs per machine or more)");
     EXPECT_EQ(doc["problems"], nlohmann::json::array({"fast/run-2.txt: MUL-Mod 32 Bit: expected 54885, found 54895"}));
 
     // The table says the same; the HTML report is written beside it.
     const std::string html = (dir / "report.html").string();
     EXPECT_EQ(runCompare(fast + " " + slow + " --html \"" + html + "\"", output), 1) << output;
     EXPECT_NE(output.find("fast: left out of its statistics: fast/run-2.txt"), std::string::npos) << output;
-    EXPECT_NE(output.find("\nGMP mpz_pow_ui     1.050      1.000..1.100  ok    2.100      2.000..2.200  2.00x   ok\n"),
+    EXPECT_NE(output.find("\nGMP mpz_pow_ui     1.050      1.000..1.100  ok    2.100      2.000..2.200  2.00x?  ok\n"),
               std::string::npos) << output;
     EXPECT_TRUE(fs::exists(html));
 
     EXPECT_EQ(runCompare("\"" + (dir / "empty").string() + "\"", output), 2) << output;
     EXPECT_NE(output.find("empty: no transcript"), std::string::npos) << output;
+}
+
+TEST(CompareExecutable, NewestSessionOfAHistory)
+{
+    namespace fs = std::filesystem;
+    const fs::path host = writeHistory("history_host");
+    fs::remove(host / "2026-12-08T14.05Z" / "notes.txt");
+    const fs::path old = fs::path(testing::TempDir()) / "history_old";
+    fs::remove_all(old);
+    writeFile(old / "run-1.txt", withGmpTime("2.800"));
+    writeFile(old / "run-2.txt", withGmpTime("2.800"));
+
+    std::string output, errors;
+    EXPECT_EQ(runCompare("--json \"" + host.string() + "\" \"" + old.string() + "\"", output, &errors), 0)
+        << output << errors;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    const nlohmann::json& newest = doc["machines"][0];
+    EXPECT_EQ(newest["name"], "history_host");
+    EXPECT_EQ(newest["session"], "2026-12-08T14.05Z-10");
+    EXPECT_EQ(newest["info"]["kernel"], "2026-12-08T14.05Z-10");
+    EXPECT_EQ(newest["runs"][0]["name"], "history_host/2026-12-08T14.05Z-10/run-1.txt");
+    EXPECT_DOUBLE_EQ(newest["statistics"][2]["median"].get<double>(), 1.4);
+    // The folder of the layout before sessions is read as it is.
+    EXPECT_EQ(doc["machines"][1]["session"], nullptr);
+    EXPECT_EQ(doc["machines"][1]["runs"][1]["name"], "history_old/run-2.txt");
+    EXPECT_DOUBLE_EQ(doc["machines"][1]["statistics"][2]["ratio"].get<double>(), 2.0);
+    ASSERT_GE(doc["notes"].size(), 2u); // then the verdicts of so few runs
+    EXPECT_EQ(doc["notes"][0], "history_host: the transcripts directly in its folder (1, from before the lab kept "
+                               "sessions) are left out; its newest session, 2026-12-08T14.05Z-10, is compared");
+    EXPECT_EQ(doc["notes"][1], "Newest session compared: 2026-12-08T14.05Z-10 for history_host");
+
+    // A session given by itself is named with its host.
+    EXPECT_EQ(runCompare("\"" + (host / "2026-12-01T09.00Z").string() + "\" \"" + old.string() + "\"", output), 0)
+        << output;
+    EXPECT_NE(output.find("history_host/2026-12-01T09.00Z"), std::string::npos) << output;
+}
+TEST(CompareExecutable, HistoryStatusForAScheduledJob)
+{
+    namespace fs = std::filesystem;
+    const fs::path host = fs::path(testing::TempDir()) / "history_job";
+    fs::remove_all(host);
+    // Three sessions alike, then a newest one whose GMP line is 30% slower,
+    // on another kernel.
+    for (int s = 1; s <= 4; ++s) {
+        const std::string session = "2026-12-0" + std::to_string(s) + "T02.00Z";
+        for (int r = 0; r < 4; ++r)
+            writeFile(host / session / ("run-" + std::to_string(r + 1) + ".txt"),
+                      withGmpTime(std::to_string((s == 4 ? 1.3 : 1.0) + 0.01 * r).substr(0, 5)));
+        writeFile(host / session / "machine.json", s == 4 ? R"({"kernel": "6.1.0-27"})" : R"({"kernel": "6.1.0-26"})");
+    }
+    std::string output;
+    EXPECT_EQ(runCompare("--history --json \"" + host.string() + "\"", output), 3) << output;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    ASSERT_EQ(doc["changes"].size(), 1u) << output;
+    const nlohmann::json& change = doc["changes"][0];
+    EXPECT_EQ(change["machine"], "history_job");
+    EXPECT_EQ(change["line"], "GMP mpz_pow_ui");
+    EXPECT_EQ(change["session"], "2026-12-04T02.00Z");
+    EXPECT_EQ(change["verdict"], "slower");
+    EXPECT_NEAR(change["ratio"].get<double>(), 1.315 / 1.015, 1e-9);
+    EXPECT_EQ(change["facts"], nlohmann::json::parse(R"({"kernel": {"before": "6.1.0-26", "after": "6.1.0-27"}})"));
+    EXPECT_EQ(doc["machines"][0]["sessions"].size(), 4u);
+
+    // A wrong value in the newest session wins over the slowdown.
+    writeFile(host / "2026-12-04T02.00Z" / "run-1.txt", replaced(withGmpTime("1.300"), "= 54885", "= 54895"));
+    EXPECT_EQ(runCompare("--history \"" + host.string() + "\"", output), 1) << output;
+    EXPECT_NE(output.find("history_job: values wrong from session 2026-12-04T02.00Z on"), std::string::npos) << output;
 }
 #endif
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -216,7 +217,8 @@ TEST(FullRun, PrintsTheWholeTranscriptWaitsForEnterAndEndsWithZero)
 {
     std::vector<std::string> environment;
     const std::string spy = setting("CPUBENCH_PRINTF_SPY", CPUBENCH_PRINTF_SPY);
-    const std::string spyLog = testing::TempDir() + "cpubench_printf_spy.log";
+    // Named by the process: builds of other trees may run this test at the same time.
+    const std::string spyLog = testing::TempDir() + "cpubench_printf_spy." + std::to_string(getpid()) + ".log";
     if (!spy.empty()) {
         std::remove(spyLog.c_str());
         environment = {"LD_PRELOAD=" + spy, "PRINTF_SPY_LOG=" + spyLog};
@@ -244,6 +246,7 @@ TEST(FullRun, PrintsTheWholeTranscriptWaitsForEnterAndEndsWithZero)
                   "Varnholm's CPU Benchmark 2018 \n\n\x1e"
                   "double mul log =%14.14f %13.15f %3.3f in %3.3f s\n\n\x1e"
                   "SSE2 _mm_mul_pd=%14.14f %13.15f in %3.3f s\n\n\x1e");
+        std::remove(spyLog.c_str());
     }
 }
 

@@ -3,7 +3,8 @@
 # an OpenSSH server of the test's own on 127.0.0.1, with keys made for the
 # test, and an inventory of two hosts that both point at it and a third
 # whose port nothing listens on. One benchmark run per host, from the real
-# Linux tarball. Nothing is sent to any address but 127.0.0.1.
+# Linux tarball; then a second lab run of one host, which must keep the
+# first session beside its own. Nothing is sent to any address but 127.0.0.1.
 #
 # Usage: tests/lab-test.sh PACKAGE     (the tarball, or the folder holding it)
 #
@@ -128,20 +129,65 @@ grep -q '"msg": "Hosts with a problem: gone: unreachable' "$work/play.log" \
     || fail "the end of the play does not name the unreachable host"
 
 results=$work/results
-for host in alpha beta; do
-    [ -f "$results/$host/run-1.txt" ] || { fail "$host: no transcript"; continue; }
-    [ ! -e "$results/$host/run-2.txt" ] || fail "$host: more runs than asked for"
-    "$unpacked/bin/cpubench-compare" "$results/$host/run-1.txt" >/dev/null \
+version=$(basename "$package" | sed -n 's/^cpubench-\(.*\)-linux-x86_64[.]tar[.]gz$/\1/p')
+glibc=$(getconf GNU_LIBC_VERSION | sed 's/^glibc //')
+# A host's session folders: the sub-directories that hold transcripts.
+sessions() { find "$results/$1" -mindepth 2 -maxdepth 2 -name '*.txt' -printf '%h\n' | sort -u; }
+# A session's transcript (complete and exact) and its machine.json: the
+# description as before, and the facts that updates change, each present
+# exactly when this machine has its source.
+check_session() {
+    local host=$1 session=$2
+    [ -f "$session/run-1.txt" ] || { fail "$host: no transcript in $session"; return; }
+    [ ! -e "$session/run-2.txt" ] || fail "$host: more runs than asked for"
+    "$unpacked/bin/cpubench-compare" "$session/run-1.txt" >/dev/null \
         || fail "$host: the transcript is not complete and exact"
-    python3 - "$results/$host/machine.json" <<'EOF' || fail "$host: machine.json is not as agreed"
-import json, sys
+    python3 - "$session/machine.json" "$version" "$glibc" <<'EOF' || fail "$host: $session/machine.json is not as agreed"
+import json, os, re, sys
 machine = json.load(open(sys.argv[1]))
 for key in ("processor", "os", "kernel", "virtualization"):
     assert isinstance(machine[key], str) and machine[key], key
 for key in ("logical_cpus", "memory_mib"):
     assert isinstance(machine[key], int) and machine[key] > 0, key
+assert machine["cpubench_version"] == sys.argv[2], machine.get("cpubench_version")
+assert machine["glibc"] == sys.argv[3], machine.get("glibc")
+assert os.path.isfile(machine["gmp"]) and os.path.basename(machine["gmp"]).startswith("libgmp.so.10"), machine.get("gmp")
+assert re.fullmatch(r"[0-9]+\.[0-9]+(\.[0-9]+)?", machine["gmp_version"]), machine.get("gmp_version")
+flaws = "/sys/devices/system/cpu/vulnerabilities"
+if os.path.isdir(flaws):
+    assert sorted(machine["mitigations"]) == sorted(os.listdir(flaws)), machine.get("mitigations")
+    assert all(isinstance(text, str) and text for text in machine["mitigations"].values())
+def has(path):
+    try:
+        with open(path) as file:
+            return file.read().strip() != ""
+    except OSError:
+        return False
+# Present exactly where this machine has the source (a KVM guest often has
+# no cpufreq and no DMI tables).
+sources = {"governor": "/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor",
+           "firmware_version": "/sys/class/dmi/id/bios_version"}
+for key, path in sources.items():
+    assert (key in machine) == has(path), key
+with open("/proc/cpuinfo") as cpuinfo:
+    microcode = "\nmicrocode" in cpuinfo.read()
+assert ("microcode" in machine) == (microcode or has("/sys/devices/system/cpu/cpu0/microcode/version")), "microcode"
 EOF
+}
+
+for host in alpha beta; do
+    found=$(sessions "$host")
+    if [ "$(echo "$found" | grep -c .)" -ne 1 ]; then
+        fail "$host: not one session folder but: $found"
+        continue
+    fi
+    [[ $(basename "$found") =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}[.][0-9]{2}Z$ ]] \
+        || fail "$host: the session folder is not named by the start in UTC: $found"
+    check_session "$host" "$found"
 done
+first_alpha=$(sessions alpha | head -1)
+[ "$(sessions alpha | xargs -rn1 basename)" = "$(sessions beta | xargs -rn1 basename)" ] \
+    || fail "the hosts of one lab run have sessions of different names"
 [ ! -e "$results/gone" ] || fail "the unreachable host has a results folder"
 # report.txt, the table, is written only once cpubench-compare has made
 # report.html on the controller.
@@ -150,6 +196,38 @@ for host in alpha beta; do
     grep -q "$host" "$results/report.html" || fail "the report does not show $host"
 done
 [ "$(tmpdirs)" = "$before" ] || fail "temporary directories left behind: $(comm -13 <(echo "$before") <(tmpdirs) | tr '\n' ' ')"
+
+# A second lab run, of alpha alone. The folders of this minute and the next
+# two are taken already (as by a lab run of the same minute): its session
+# must go beside them, not into one, and the first session must stay.
+taken=()
+for minutes in 0 1 2; do
+    taken+=("$results/alpha/$(date -u -d "+$minutes min" +%Y-%m-%dT%H.%MZ)")
+done
+mkdir -p "${taken[@]}"
+echo "== the lab playbook again, alpha alone"
+set +e
+(cd "$work" && ansible-playbook -i hosts.ini "$lab/lab.yml" --limit alpha \
+    -e "package=$package" -e runs=1 -e results=results) 2>&1 | tee "$work/play2.log"
+status=${PIPESTATUS[0]}
+set -e
+[ "$status" -eq 0 ] || fail "the second lab run ended with status $status"
+for folder in "${taken[@]}"; do
+    [ -z "$(ls -A "$folder")" ] || fail "the second lab run wrote into $folder, the folder of another lab run"
+done
+[ -n "$first_alpha" ] && [ -f "$first_alpha/run-1.txt" ] && [ -f "$first_alpha/machine.json" ] \
+    || fail "the second lab run did not keep alpha's first session $first_alpha"
+second_alpha=$(sessions alpha | grep -vxF "$first_alpha" || true)
+if [ "$(echo "$second_alpha" | grep -c .)" -ne 1 ]; then
+    fail "alpha: not one new session folder but: $second_alpha"
+else
+    [[ $(basename "$second_alpha") =~ Z-2$ ]] \
+        || fail "alpha: the new session is not named after the taken folder: $second_alpha"
+    check_session alpha "$second_alpha"
+    grep -qF "Newest session compared: $(basename "$second_alpha") for alpha" "$results/report.txt" \
+        || fail "the second report does not compare alpha's new session"
+fi
+[ "$(tmpdirs)" = "$before" ] || fail "temporary directories left behind by the second lab run"
 
 if [ $failures -ne 0 ]; then
     echo "$failures lab check(s) failed" >&2

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Linux packages as users would, on machines that have never seen
-# the source, and checks what the README promises of them.
+# the source, and checks what the README and doc/packaging.md promise of
+# them.
 #
 # Usage (as root): tests/package-tests.sh PACKAGE_DIR DEBIAN11_DIR
 #   e.g. scripts/build-linux-packages.sh
@@ -15,7 +16,10 @@
 # - Host checks: the .deb's files and declared dependencies, the man pages
 #   (groff without warnings), the C++ and GCC runtimes linked in; the
 #   newest glibc that cpubench needs is at most Debian 11's (2.31) and at
-#   most what the README says; cpubench-compare needs no library at all.
+#   most what doc/packaging.md says (which the README's install table
+#   repeats); cpubench-compare needs no library at all.
+# - Every package holds the README and every guide of the source's doc/:
+#   the .deb compressed, the tarball's copies with links that resolve.
 # - The tarball, unpacked, runs a whole transcript on this machine and in
 #   the Debian 11 root; the packaged cpubench-compare finds it complete and
 #   exact (exit 0).
@@ -23,8 +27,8 @@
 #   from that release, runs there, and is removed again.
 # - cpubench-compare checks a transcript in a root that holds nothing but
 #   itself and the transcript.
-# - The RPM's requirements, files, licence mark, and that its programs are
-#   the tarball's.
+# - The RPM's requirements, files, licence and documentation marks, and that
+#   its programs are the tarball's.
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
@@ -36,7 +40,11 @@ packages=$(cd "$1" && pwd)
 debian11=$(cd "$2" && pwd)
 [ -d "$debian11/minbase" ] && [ -d "$debian11/root" ] \
     || { echo "$0: no Debian 11 roots in $debian11 (scripts/build-linux-packages.sh makes them)" >&2; exit 2; }
-readme=$(cd "$(dirname "$0")/.." && pwd)/README.md
+source=$(cd "$(dirname "$0")/.." && pwd)
+# The README and the guides every package carries, as the source lays them
+# out, and the picture.
+guides=(README.md CONTRIBUTING.md)
+for guide in "$source"/doc/*.md; do guides+=("doc/$(basename "$guide")"); done
 # Beside the roots, not in /tmp, which may forbid device files or programs.
 work=$(mktemp -d "$debian11/test.XXXXXX")
 inroot=$debian11/root/tmp/package-test
@@ -70,10 +78,14 @@ only() {
 # Whether version $1 is at most version $2.
 at_most() { [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$2" ]; }
 
-# The newest glibc cpubench may need: Debian 11's, and what the README says.
+# The newest glibc cpubench may need: Debian 11's, and what the packaging
+# guide says, which the README's install table must repeat.
 debian11Glibc=2.31
-readmeGlibc=$(tr '\n' ' ' <"$readme" | tr -s ' ' | grep -o '`cpubench` needs glibc [0-9.]*[0-9]' | head -n 1 | awk '{print $4}' || true)
-[ -n "$readmeGlibc" ] || fail "the README does not say which glibc cpubench needs"
+guideGlibc=$(tr '\n' ' ' <"$source/doc/packaging.md" | tr -s ' ' | grep -o '`cpubench` needs glibc [0-9.]*[0-9]' | head -n 1 | awk '{print $4}' || true)
+[ -n "$guideGlibc" ] || fail "doc/packaging.md does not say which glibc cpubench needs"
+for figure in $(tr '\n' ' ' <"$source/README.md" | tr -s ' ' | grep -o 'glibc [0-9.]*[0-9] or later' | awk '{print $2}' || true); do
+    [ "$figure" = "$guideGlibc" ] || fail "the README says glibc $figure, doc/packaging.md $guideGlibc"
+done
 
 # Checks one unpacked tree: BIN_DIR MAN_DIR
 check_tree() {
@@ -82,7 +94,7 @@ check_tree() {
     newest=$(objdump -T "$bin/cpubench" | grep -o 'GLIBC_[0-9.]*[0-9]' | sed 's/GLIBC_//' | sort -V | tail -n 1)
     echo "cpubench needs glibc $newest"
     at_most "$newest" "$debian11Glibc" || fail "cpubench needs glibc $newest, newer than Debian 11's $debian11Glibc"
-    at_most "$newest" "${readmeGlibc:-0}" || fail "cpubench needs glibc $newest, the README says ${readmeGlibc:-nothing}"
+    at_most "$newest" "${guideGlibc:-0}" || fail "cpubench needs glibc $newest, doc/packaging.md says ${guideGlibc:-nothing}"
     # (Each tool's output is read whole: grep -q leaving a pipe early would
     # fail the pipeline.)
     grep -Eq 'NEEDED.*(libstdc\+\+|libgcc_s)' <<< "$(objdump -p "$bin/cpubench")" \
@@ -115,6 +127,10 @@ echo "== $(basename "$deb")"
 mkdir "$work/deb"
 dpkg-deb -x "$deb" "$work/deb"
 [ -f "$work/deb/usr/share/doc/cpubench/copyright" ] || fail "the .deb has no copyright file"
+for guide in "${guides[@]}"; do
+    gzip -t "$work/deb/usr/share/doc/cpubench/$guide.gz" 2>/dev/null || fail "the .deb lacks $guide.gz or it is broken"
+done
+[ -f "$work/deb/usr/share/doc/cpubench/doc/report.png" ] || fail "the .deb lacks doc/report.png"
 depends=$(dpkg-deb -f "$deb" Depends)
 for dependency in libgmp10 libgomp1 libc6; do
     grep -Eq "(^|, )$dependency( |,|$)" <<< "$depends" || fail "the .deb does not depend on $dependency ($depends)"
@@ -150,6 +166,10 @@ top=("$work"/tar/*)
 [ ${#top[@]} -eq 1 ] || fail "the tarball holds ${#top[@]} top-level entries, not one folder"
 tree=${top[0]}
 check_tree "$tree/bin" "$tree/share/man/man1"
+for guide in "${guides[@]}" doc/report.png; do
+    [ -f "$tree/share/doc/cpubench/$guide" ] || fail "the tarball lacks share/doc/cpubench/$guide"
+done
+python3 "$source/tests/linkcheck.py" "$tree/share/doc/cpubench" || fail "the tarball's guides have broken links"
 # A run on this machine, from the unpacked folder, with GMP from the system.
 status=0
 "$tree/bin/cpubench" </dev/null >"$work/host.txt" || status=$?
@@ -183,17 +203,19 @@ newest=$(grep -o 'GLIBC_[0-9.]*[0-9]' <<< "$requires" | sed 's/GLIBC_//' | sort 
 at_most "$newest" "$debian11Glibc" || fail "the RPM requires glibc $newest"
 # Its own files only (and the build-id links rpmbuild adds): no folder of
 # the system, such as /usr/bin or /usr/share/man.
-files=$(rpm -qpl "$rpm" | grep -v '^/usr/lib/\.build-id')
-expected='/usr/bin/cpubench
-/usr/bin/cpubench-compare
-/usr/share/doc/cpubench
-/usr/share/doc/cpubench/LICENSE
-/usr/share/doc/cpubench/README.md
-/usr/share/man/man1/cpubench-compare.1.gz
-/usr/share/man/man1/cpubench.1.gz'
+files=$(rpm -qpl "$rpm" | grep -v '^/usr/lib/\.build-id' | LC_ALL=C sort)
+expected=$(printf '%s\n' /usr/bin/cpubench /usr/bin/cpubench-compare /usr/share/doc/cpubench \
+    /usr/share/doc/cpubench/LICENSE /usr/share/doc/cpubench/doc /usr/share/doc/cpubench/doc/report.png \
+    /usr/share/man/man1/cpubench-compare.1.gz /usr/share/man/man1/cpubench.1.gz \
+    "${guides[@]/#//usr/share/doc/cpubench/}" | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "the RPM's files are"$'\n'"$files"$'\n'"not"$'\n'"$expected"
-grep -Eq '^[a-z]*l[a-z]* /usr/share/doc/cpubench/LICENSE$' <<< "$(rpm -qp --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' "$rpm")" \
+flags=$(rpm -qp --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' "$rpm")
+grep -Eq '^[a-z]*l[a-z]* /usr/share/doc/cpubench/LICENSE$' <<< "$flags" \
     || fail "the RPM does not mark LICENSE as the licence"
+for guide in "${guides[@]}" doc/report.png; do
+    grep -Eq "^[a-z]*d[a-z]* /usr/share/doc/cpubench/$guide\$" <<< "$flags" \
+        || fail "the RPM does not mark $guide as documentation"
+done
 # The same programs as the tarball (rpm lists each file's SHA-256).
 for name in cpubench cpubench-compare; do
     digest=$(rpm -qp --dump "$rpm" | awk -v path="/usr/bin/$name" '$1 == path {print $4}')

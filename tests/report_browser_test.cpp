@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cmath>
@@ -64,7 +65,11 @@ std::string shellQuoted(const fs::path& path)
 // time; the whole process group is killed when it overruns.
 int chromium(const fs::path& work, const std::string& what, const fs::path& page, const std::string& redirect)
 {
-    const fs::path profile = work / ("profile-" + std::to_string(std::rand()));
+    // A new empty profile each time, named by the process and a count, so
+    // that no other run of this test (of another build tree) shares it.
+    static int count = 0;
+    const fs::path profile = work / ("profile-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+    fs::remove_all(profile);
     fs::create_directories(profile);
     const std::string command =
         std::string("timeout -k 10 120 ") + kChromium +
@@ -83,11 +88,11 @@ TEST(ReportInBrowser, ChartsAndBarsAsRendered)
     if (!fs::exists(kChromium))
         GTEST_SKIP() << kChromium << " is missing: install Debian's chromium to run this test";
 
-    const fs::path work = fs::path(testing::TempDir()) / "report_browser";
+    const fs::path work = fs::path(testing::TempDir()) / ("report_browser." + std::to_string(getpid()));
     fs::remove_all(work);
-    // Three machines of three runs each, each with a spread of its own (so
-    // that a bar drawn to another figure than the median shows); one name
-    // needs escaping in HTML.
+    // Three machines of four runs each (the fewest with an interval), each
+    // with a spread of its own (so that a bar drawn to another figure than
+    // the median shows); one name needs escaping in HTML.
     struct Machine {
         std::string name;
         double scale, spread;
@@ -95,7 +100,7 @@ TEST(ReportInBrowser, ChartsAndBarsAsRendered)
     const std::vector<Machine> machines = {{"alpha", 1.0, 0.02}, {"beta & <gamma>", 1.6, 0.15}, {"delta", 0.55, 0.3}};
     for (const Machine& machine : machines) {
         fs::create_directories(work / machine.name);
-        for (int i = 1; i <= 3; ++i)
+        for (int i = 1; i <= 4; ++i)
             std::ofstream(work / machine.name / ("run-" + std::to_string(i) + ".txt"), std::ios::binary)
                 << run(machine.scale * (1 + machine.spread * (i - 2)));
     }
@@ -125,7 +130,12 @@ TEST(ReportInBrowser, ChartsAndBarsAsRendered)
     return {line: chart.getAttribute('data-line'),
             bars: Array.prototype.map.call(chart.querySelectorAll('rect.bar'), function (bar) {
               return {machine: bar.getAttribute('data-machine'), median: parseFloat(bar.getAttribute('data-median')),
-                      width: bar.getBoundingClientRect().width};
+                      left: bar.getBoundingClientRect().left, width: bar.getBoundingClientRect().width};
+            }),
+            intervals: Array.prototype.map.call(chart.querySelectorAll('path.interval'), function (path) {
+              var box = path.getBoundingClientRect();
+              return {machine: path.getAttribute('data-machine'), low: parseFloat(path.getAttribute('data-low')),
+                      high: parseFloat(path.getAttribute('data-high')), left: box.left, right: box.right};
             })};
   });
   var out = document.createElement('pre');
@@ -162,7 +172,19 @@ TEST(ReportInBrowser, ChartsAndBarsAsRendered)
             const double expected = baseWidth * bars[m]["median"].get<double>() / baseMedian;
             EXPECT_NEAR(bars[m]["width"].get<double>(), expected, 1.0) << machines[m].name;
         }
+        // Each other machine's interval spans the baseline's median times
+        // its ends (the bracket's stroke adds a pixel on each side).
+        const nlohmann::json& intervals = chart["intervals"];
+        ASSERT_EQ(intervals.size(), machines.size() - 1);
+        const double origin = bars[0]["left"].get<double>();
+        for (const nlohmann::json& interval : intervals) {
+            SCOPED_TRACE(interval["machine"].get<std::string>());
+            EXPECT_NEAR(interval["left"].get<double>() - origin, baseWidth * interval["low"].get<double>(), 1.5);
+            EXPECT_NEAR(interval["right"].get<double>() - origin, baseWidth * interval["high"].get<double>(), 1.5);
+        }
     }
+    if (!HasFailure())
+        fs::remove_all(work);
 }
 
 } // namespace

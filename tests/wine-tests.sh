@@ -14,9 +14,11 @@
 #    Windows build for the binding failures. One more test plants a
 #    loadable libgmp-10.dll in the working directory: it must not be loaded.
 # 3. With PACKAGE_DIR: the Windows zip found there, unpacked into an empty
-#    folder as a user would, holds what it must; cpubench.exe runs from
-#    there with the DLL beside it and standard input at end of file, and the
-#    zip's cpubench-compare.exe finds the transcript complete and exact.
+#    folder as a user would, holds what it must (the README and every guide
+#    of the source's doc/ as text files, whose links resolve); cpubench.exe
+#    runs from there with the DLL beside it and standard input at end of
+#    file, and the zip's cpubench-compare.exe finds the transcript complete
+#    and exact.
 #
 # Wine runs in a prefix of the Windows build's own (WINDOWS_BUILD_DIR/
 # wineprefix) with one server that stays up until the end; it is stopped
@@ -85,10 +87,14 @@ if [ ${#folder[@]} -ne 1 ] || [ ! -d "${folder[0]}" ]; then
     exit 1
 fi
 cd "${folder[0]}"
-for file in cpubench.exe cpubench-compare.exe libgmp-10.dll README.txt LICENSE.txt GMP.txt \
-            COPYING.LESSERv3 COPYINGv3 COPYINGv2 gmp-source/*.orig.tar.* gmp-source/*.patch; do
+guides=()
+for guide in "$here"/../doc/*.md; do guides+=("doc/$(basename "${guide%.md}").txt"); done
+for file in cpubench.exe cpubench-compare.exe libgmp-10.dll README.txt CONTRIBUTING.txt "${guides[@]}" \
+            doc/report.png LICENSE.txt GMP.txt COPYING.LESSERv3 COPYINGv3 COPYINGv2 \
+            gmp-source/*.orig.tar.* gmp-source/*.patch; do
     [ -f "$file" ] || { echo "FAIL: the zip lacks $file" >&2; exit 1; }
 done
+python3 "$here/linkcheck.py" . || { echo "FAIL: the zip's guides have broken links" >&2; exit 1; }
 # No search path: the DLL must be found beside the program.
 status=0
 env -u WINEPATH wine cpubench.exe </dev/null >run.txt || status=$?

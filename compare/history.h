@@ -1,0 +1,75 @@
+// A lab's history: each machine's sessions (lab runs) in time order, the
+// changes in each line's speed with the machine.json facts that changed at
+// the same session, sessions that were off once and came back, and the
+// session where a machine's values turned wrong.
+//
+// How a change is found, per machine and line, over the sessions' good runs:
+// binary segmentation. In a stretch of sessions, the split with the largest
+// rank statistic (Mann-Whitney, between all runs before and all runs after)
+// is tested with the same interval and verdict as a comparison of machines,
+// at the level divided by the number of splits tried (so that looking at
+// many splits does not make noise a change); a split called slower or faster
+// is a change, and both sides are searched again. A stretch of one session
+// between two changes whose sides do not differ from each other is an
+// excursion, not two changes; so is a session of a stretch that differs from
+// the rest of it.
+#pragma once
+
+#include "machine.h"
+#include "stats.h"
+#include "verdict.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// One session's figures for one line.
+struct SessionLine {
+    std::size_t runs = 0; // good runs with a time
+    double median = 0, fastest = 0, slowest = 0;
+};
+
+struct Change {
+    std::size_t machine = 0, line = 0;
+    std::size_t session = 0; // where the new level starts
+    double before = 0, after = 0; // the medians of the runs before and from it on
+    RatioEstimate estimate; // after / before, its interval at the level asked
+    Verdict verdict = Verdict::undecided; // slower or faster
+    // The machine.json facts that differ between the session before and this one.
+    std::vector<FactChange> facts;
+};
+
+struct Excursion {
+    std::size_t machine = 0, line = 0, session = 0;
+    RatioEstimate estimate; // the session against the sessions around it
+    Verdict verdict = Verdict::undecided; // slower or faster
+};
+
+struct MachineHistory {
+    std::string name, source;
+    std::vector<std::string> sessions; // names, in time order
+    std::vector<MachineInfo> infos;    // per session
+    std::vector<std::size_t> runs, goodRuns; // per session
+    std::vector<std::array<SessionLine, expected::kLineCount>> lines; // per session
+    // The first session with a wrong value after sessions whose values were
+    // all exact (0 when the first session has one already).
+    std::optional<std::size_t> wrongFrom;
+};
+
+struct HistoryReport {
+    VerdictSettings settings;
+    std::vector<MachineHistory> machines;
+    std::vector<Change> changes;
+    std::vector<Excursion> excursions;
+    std::vector<std::string> problems; // wrong values and incomplete runs, named with their runs
+    std::vector<std::string> notes;
+    bool newestSlower = false; // some machine's newest session starts a slower level
+    bool newestFlawed = false; // some machine's newest session has a wrong value or an incomplete run
+};
+
+HistoryReport analyseHistories(const std::vector<History>& histories, const VerdictSettings& settings);
+
+// The exit status of a history: 1 when a machine's newest session has a
+// wrong value or an incomplete run, else 3 when a machine's newest session
+// is slower than the sessions before it, else 0.
+int historyStatus(const HistoryReport& report);

@@ -1,0 +1,195 @@
+// A lab's history: changes found where times really moved, with the facts
+// that changed then; none where only noise is; a busy session that returns;
+// values that turn wrong; the exit status for a scheduled job. Histories are
+// made of the committed real runs of one idle machine.
+#include "history.h"
+#include "history_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> idleRuns()
+{
+    std::vector<std::string> texts;
+    for (int i = 1;; ++i) {
+        std::ifstream in(std::string(CPUBENCH_TEST_DATA) + "/idle-runs/run-" + std::to_string(i) + ".txt",
+                         std::ios::binary);
+        if (!in)
+            break;
+        texts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return texts;
+}
+
+// The times of the lines starting with one of `labels` multiplied by `factor`.
+std::string scaled(const std::string& text, double factor, const std::vector<std::string>& labels)
+{
+    static const std::regex time(" in ([0-9]+\\.[0-9]+) s");
+    std::istringstream in(text);
+    std::string result;
+    for (std::string line; std::getline(in, line);) {
+        for (const std::string& label : labels) {
+            std::smatch found;
+            if (line.rfind(label, 0) == 0 && std::regex_search(line, found, time)) {
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, " in %.3f s", std::stod(found[1].str()) * factor);
+                line = found.prefix().str() + seconds + found.suffix().str();
+            }
+        }
+        result += line + "\n";
+    }
+    return result;
+}
+
+// A history of `sessions` sessions of `runs` runs each, drawn at random
+// without repeats from the idle runs; `edit` may change a session's texts.
+template <typename Edit>
+History history(const std::string& name, std::size_t sessions, std::size_t runs, std::mt19937& random, Edit edit)
+{
+    static const std::vector<std::string> idle = idleRuns();
+    std::vector<std::size_t> order(idle.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    for (std::size_t i = order.size() - 1; i > 0; --i)
+        std::swap(order[i], order[random() % (i + 1)]);
+    History h;
+    h.name = name;
+    for (std::size_t s = 0; s < sessions; ++s) {
+        Session session;
+        session.name = "2026-12-0" + std::to_string(s + 1) + "T02.00Z";
+        session.machine.name = name;
+        session.machine.info.kernel = "6.1.0-26-amd64";
+        for (std::size_t r = 0; r < runs; ++r) {
+            std::string text = idle[order[(s * runs + r) % order.size()]];
+            edit(s, text, session.machine.info);
+            session.machine.runs.push_back({name + "/" + session.name + "/run-" + std::to_string(r + 1) + ".txt",
+                                            readTranscript(text)});
+        }
+        h.sessions.push_back(std::move(session));
+    }
+    return h;
+}
+
+const auto kUnchanged = [](std::size_t, std::string&, MachineInfo&) {};
+
+TEST(History, AStepIsFoundAtItsSessionWithTheFactThatChanged)
+{
+    std::mt19937 random(7);
+    // From the fourth session on, GMP and the copy take 15% longer, and the kernel is another.
+    const History h = history("alpha", 6, 5, random, [](std::size_t s, std::string& text, MachineInfo& info) {
+        if (s >= 3) {
+            text = scaled(text, 1.15, {"GMP", "Copy"});
+            info.kernel = "6.1.0-27-amd64";
+        }
+    });
+    const HistoryReport report = analyseHistories({h}, {});
+    ASSERT_EQ(report.changes.size(), 2u);
+    for (const Change& change : report.changes) {
+        EXPECT_TRUE(change.line == 2 || change.line == 8) << change.line;
+        EXPECT_EQ(change.session, 3u);
+        EXPECT_EQ(change.verdict, Verdict::slower);
+        EXPECT_LT(*change.estimate.low, 1.15);
+        EXPECT_GT(*change.estimate.high, 1.15);
+        ASSERT_EQ(change.facts.size(), 1u);
+        EXPECT_EQ(change.facts[0].key + " " + change.facts[0].before + " " + change.facts[0].after,
+                  "kernel 6.1.0-26-amd64 6.1.0-27-amd64");
+    }
+    EXPECT_TRUE(report.excursions.empty());
+    EXPECT_EQ(historyStatus(report), 0); // the newest session is like the two before it
+}
+
+TEST(History, ABusySessionThatReturnsIsNoChangeButTheNewestIsAnAlert)
+{
+    std::mt19937 random(11);
+    const auto busy = [](std::size_t at) {
+        return [at](std::size_t s, std::string& text, MachineInfo&) {
+            if (s == at)
+                text = scaled(text, 1.4, {"double", "SSE2", "GMP", "INT64"});
+        };
+    };
+    const HistoryReport back = analyseHistories({history("beta", 6, 5, random, busy(2))}, {});
+    EXPECT_TRUE(back.changes.empty());
+    ASSERT_EQ(back.excursions.size(), 4u);
+    for (const Excursion& excursion : back.excursions) {
+        EXPECT_EQ(excursion.session, 2u);
+        EXPECT_EQ(excursion.verdict, Verdict::slower);
+    }
+    // The same session as the newest has not come back (yet): a change, and
+    // the status a nightly job alerts on.
+    const HistoryReport now = analyseHistories({history("beta", 6, 5, random, busy(5))}, {});
+    ASSERT_EQ(now.changes.size(), 4u);
+    EXPECT_EQ(now.changes[0].session, 5u);
+    EXPECT_EQ(historyStatus(now), 3);
+    std::ostringstream text;
+    writeHistoryText(text, now);
+    EXPECT_NE(text.str().find("\n  beta, GMP mpz_pow_ui, from 2026-12-06T02.00Z: slower, "), std::string::npos)
+        << text.str();
+}
+
+TEST(History, TheSessionWhereValuesTurnedWrongIsNamed)
+{
+    std::mt19937 random(13);
+    const History h = history("gamma", 4, 4, random, [](std::size_t s, std::string& text, MachineInfo&) {
+        if (s >= 2)
+            text = std::regex_replace(text, std::regex("= 54885"), "= 54886");
+    });
+    const HistoryReport report = analyseHistories({h}, {});
+    EXPECT_EQ(report.machines[0].wrongFrom, 2u);
+    EXPECT_EQ(report.notes[0].rfind("gamma: values wrong from session 2026-12-03T02.00Z on, exact in every session "
+                                    "before it",
+                                    0),
+              0u);
+    EXPECT_EQ(historyStatus(report), 1); // wins over any slowdown
+}
+
+TEST(History, FalseChangeRateOnRealRunsOfOneMachine)
+{
+    // Six sessions of five runs, each history drawn anew from the thirty
+    // real runs: at most one line history in ten may show a change.
+    std::mt19937 random(20261208);
+    constexpr int kHistories = 100;
+    std::vector<int> changed(expected::kLineCount), excursions(expected::kLineCount);
+    int alerts = 0, found = 0;
+    for (int i = 0; i < kHistories; ++i) {
+        const HistoryReport report = analyseHistories({history("idle", 6, 5, random, kUnchanged)}, {});
+        alerts += historyStatus(report) == 3 ? 1 : 0;
+        // And how often a 10% slowdown of every line in the newest session alerts.
+        const HistoryReport slowed = analyseHistories(
+            {history("slowed", 6, 5, random, [](std::size_t s, std::string& text, MachineInfo&) {
+                if (s == 5)
+                    text = scaled(text, 1.10, {"double", "SSE2", "GMP", "INT64", "4Kern", "8Kern", "18Kern", "MUL", "Copy"});
+            })},
+            {});
+        found += historyStatus(slowed) == 3 ? 1 : 0;
+        std::vector<bool> seen(expected::kLineCount);
+        for (const Change& change : report.changes)
+            seen[change.line] = true;
+        for (std::size_t line = 0; line < seen.size(); ++line)
+            changed[line] += seen[line] ? 1 : 0;
+        for (const Excursion& excursion : report.excursions)
+            ++excursions[excursion.line];
+    }
+    int total = 0;
+    std::printf("%-16s %8s %11s\n", "line", "changes", "excursions");
+    for (std::size_t line = 0; line < changed.size(); ++line) {
+        std::printf("%-16s %7d%% %10d%%\n", std::string(expected::kLines[line].label).c_str(),
+                    100 * changed[line] / kHistories, 100 * excursions[line] / kHistories);
+        total += changed[line];
+    }
+    const double rate = static_cast<double>(total) / (kHistories * expected::kLineCount);
+    std::printf("line histories with a change: %.1f%%; histories whose newest session was called slower: %d%%, "
+                "and with a 10%% slowdown in it: %d%%\n",
+                100 * rate, 100 * alerts / kHistories, 100 * found / kHistories);
+    EXPECT_LE(rate, 0.10);
+}
+
+} // namespace
