@@ -1,13 +1,26 @@
-# Installation rules and packages (CPack).
+# Installation rules and packages.
 #
 #   cmake --install BUILD_DIR --prefix DIR
 #       the two programs and their documentation
-#   scripts/build-linux-packages.sh   (built in a Debian 11 root)
+#   scripts/build-linux-packages.sh   (built in a Debian 11 root by
+#   scripts/pack-linux.sh: dpkg-deb, tar, and CPack's RPM generator)
 #       build/packages/cpubench_<version>_amd64.deb
 #       build/packages/cpubench-<version>-linux-x86_64.tar.gz
 #       build/packages/cpubench-<version>-1.x86_64.rpm
-#   cmake --workflow --preset package-windows
+#       build/packages/cpubench-<version>.tar.gz (the source archive)
+#   cmake --workflow --preset package-windows   (CPack's External generator
+#   and cmake/zip-package.cmake)
 #       build/packages/cpubench-<version>-windows-x86_64.zip
+# Each also writes what it was built with (build-environment-*.txt) and
+# SHA256SUMS beside the packages.
+#
+# Every package is reproducible: the same commit gives the same bytes,
+# whatever the build's path, clock, time zone, locale and umask. Each time
+# stamp in them is the commit's (scripts/source-commit.sh), the modes and
+# owners are fixed, the entries sorted. CPack's DEB and archive generators
+# of CMake 3.18 (the Debian 11 build's) and its ZIP generator take the time
+# stamps of the files as the build left them, so those packages are made by
+# tools that can be told the time: dpkg-deb, tar and scripts/write-zip.py.
 #
 # The version is the project's (project() in the top-level list); it names
 # the packages and stands in the man pages, never in the transcript.
@@ -93,7 +106,12 @@ if(WIN32)
             DESTINATION .)
     install(DIRECTORY ${GMP_WINDOWS_DIR}/source/ DESTINATION gmp-source)
 
-    set(CPACK_GENERATOR ZIP)
+    # CPack installs the files into a folder of its own, and
+    # cmake/zip-package.cmake makes the zip of it (see the top).
+    set(CPACK_GENERATOR External)
+    set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+    set(CPACK_EXTERNAL_REQUESTED_VERSIONS 1.0)
+    set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${CMAKE_SOURCE_DIR}/cmake/zip-package.cmake)
     set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-windows-x86_64)
 else()
     include(GNUInstallDirs)
@@ -132,24 +150,13 @@ else()
             DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME cpubench
             COMPONENT debian EXCLUDE_FROM_ALL)
 
-    set(CPACK_GENERATOR DEB TGZ RPM)
-    set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-linux-x86_64)
-    # cmake/cpack-generator.cmake picks the components of each package.
-    set(CPACK_CPUBENCH_DEB_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench debian /)
-    set(CPACK_CPUBENCH_RPM_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /
-                                    ${CMAKE_BINARY_DIR} cpubench docs /)
-    set(CPACK_CPUBENCH_ARCHIVE_PROJECTS ${CPACK_CPUBENCH_RPM_PROJECTS} ${CMAKE_BINARY_DIR} cpubench lab /)
-    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-generator.cmake)
-
-    set(CPACK_DEBIAN_FILE_NAME cpubench_${PROJECT_VERSION}_amd64.deb)
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-    set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-    set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-    # The libraries the executables link, as dpkg-shlibdeps finds them, and
-    # GMP, which no tool can find: the program loads it by name at run time.
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS libgmp10)
-    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+    # scripts/pack-linux.sh installs the components of each package into a
+    # folder of its own: the .deb gets program and debian (the guides
+    # compressed among it), the RPM program, licence and docs, the tarball
+    # program, licence, docs and lab. CPack makes the RPM alone.
+    set(CPACK_GENERATOR RPM)
+    set(CPACK_INSTALL_CMAKE_PROJECTS ${CMAKE_BINARY_DIR} cpubench program / ${CMAKE_BINARY_DIR} cpubench licence /
+                                     ${CMAKE_BINARY_DIR} cpubench docs /)
 
     # The RPM, for Red Hat's family and Fedora. rpmbuild finds the libraries
     # the executables link (libgomp, libc, libm); GMP is named by hand, as
@@ -166,6 +173,9 @@ else()
     foreach(guide IN LISTS CPUBENCH_GUIDES)
         list(APPEND CPACK_RPM_USER_FILELIST "%doc /usr/${CMAKE_INSTALL_DOCDIR}/${guide}")
     endforeach()
+    # The package's folders are 0755 whatever the umask of the build.
+    set(CPACK_RPM_DEFAULT_DIR_PERMISSIONS
+        OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
     # The system owns these folders; the package owns only its own.
     set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
         /usr/${CMAKE_INSTALL_MANDIR} /usr/${CMAKE_INSTALL_MANDIR}/man1)
@@ -190,14 +200,41 @@ with each time as a ratio to the first machine's, and flags a machine whose
 values are wrong.]])
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # rpmbuild would strip the programs once more after CPack: the RPM ships
-# them as the other packages do.
+# them as the other packages do. Its build time and every file's time are
+# SOURCE_DATE_EPOCH (set by scripts/pack-linux.sh), its build host a fixed
+# name, and its payload compressed by one thread.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
-%define __os_install_post %{nil}")
-set(CPACK_STRIP_FILES ON)
-set(CPACK_THREADS 0)
-# CPack leaves its files in the build tree; the packages are also copied to
-# one folder for all builds (by CMake 3.19 and later; the Linux packages are
-# built with an older CMake, and scripts/build-linux-packages.sh copies them).
+%define __os_install_post %{nil}
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_date_epoch 1
+%define _buildhost cpubench
+%define _binary_payload w9.gzdio")
+if(NOT WIN32)
+    # The Linux programs are stripped when they are installed into a
+    # package; the Windows ones by the linker (cmake/windows.cmake says why).
+    set(CPACK_STRIP_FILES ON)
+
+    # The .deb's control file but for its Installed-Size and the libraries
+    # dpkg-shlibdeps finds, which scripts/pack-linux.sh fills in; GMP is
+    # named by hand, since the program loads it at run time. The long
+    # description as Debian writes it: each line indented, a blank line as
+    # " .".
+    string(REPLACE "\n\n" "\n.\n" debianDescription "${CPACK_PACKAGE_DESCRIPTION}")
+    string(REPLACE "\n" "\n " debianDescription "${debianDescription}")
+    file(WRITE ${CPUBENCH_STAGE_DIR}/debian-control "Package: cpubench
+Version: ${PROJECT_VERSION}
+Architecture: amd64
+Maintainer: ${CPACK_PACKAGE_CONTACT}
+Installed-Size: @INSTALLED_SIZE@
+Depends: libgmp10, @SHLIBS_DEPENDS@
+Section: utils
+Priority: optional
+Description: ${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
+ ${debianDescription}
+")
+endif()
+
+# Where the packages of every build land, beside their SHA256SUMS.
 set(CPACK_CPUBENCH_OUTPUT_DIR ${CPUBENCH_PACKAGE_OUTPUT_DIR})
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/cpack-collect.cmake)
+set(CPACK_CPUBENCH_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 include(CPack)

@@ -62,6 +62,12 @@ target_link_libraries(ucrt_log INTERFACE ${UCRT_LOG_LIBRARY})
 add_dependencies(ucrt_log ucrt_log_import)
 
 add_link_options(-static)
+# No link time in the executables' headers (the PE time stamp, and with it
+# the checksum over the file): two links of the same objects give the same
+# bytes. The linker strips them too (-s), as the zip ships them: stripping
+# afterwards (CPack's CPACK_STRIP_FILES) would write the time of that
+# stripping into the header.
+add_link_options(-Wl,--no-insert-timestamp -s)
 # FindOpenMP names libgomp's import library (libgomp.dll.a), which would make
 # the executable need libgomp-1.dll; with -fopenmp on the link line instead,
 # the compiler driver links libgomp.a under -static.

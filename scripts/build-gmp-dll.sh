@@ -17,6 +17,14 @@
 #                               patch with every change made to it before the
 #                               build (Debian's patches and this script's edits)
 #
+# The DLL is built from OUTDIR/source exactly as GMP.txt tells its readers,
+# and is reproducible: the same source, compilers and linker give the same
+# bytes, whatever the path, clock, time zone, locale and umask (the linker
+# writes no time stamp, and the patch no file dates). With
+# CPUBENCH_GMP_SOURCE=DIR, a folder such as the zip's gmp-source (one
+# gmp_*.orig.tar.* and one gmp_*-windows-build.patch), the source is taken
+# from there instead of from Debian's source package.
+#
 # If the DLL and the files above already exist and the DLL is newer than this
 # script, nothing is done, so CI can call it on every run.
 #
@@ -98,127 +106,151 @@ fi
 CC_WIN="$HOST-gcc-posix"
 command -v "$CC_WIN" >/dev/null 2>&1 || die "$CC_WIN not found after install"
 
-# ---------------------------------------------------------------------------
-# Private apt setup for fetching the source package
-# ---------------------------------------------------------------------------
-# Find the machine's own archive URI, first suite and components.
-uri="" suite="" comps="" signed_by=""
-if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    # deb822: take the first stanza that has URIs and Suites.
-    eval "$(awk '
-        /^[ \t]*#/ { next }
-        /^[ \t]*$/ { if (u != "" && s != "") { done = 1 } ; next }
-        done { next }
-        tolower($1) == "uris:"       { u = $2 }
-        tolower($1) == "suites:"     { s = $2 }
-        tolower($1) == "components:" { $1 = ""; c = substr($0, 2) }
-        tolower($1) == "signed-by:"  { k = $2 }
-        END {
-            printf "uri=%s\nsuite=%s\ncomps=\"%s\"\nsigned_by=%s\n", u, s, c, k
-        }' /etc/apt/sources.list.d/debian.sources)"
-fi
-if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
-    # One-line format: first "deb" line, options in [...] skipped.
-    line=$(sed -n -E 's/^[ \t]*deb[ \t]+(\[[^]]*\][ \t]+)?//p' /etc/apt/sources.list | head -n 1)
-    if [ -n "$line" ]; then
-        read -r uri suite comps <<< "$line"
+# Fetches Debian's source package of GMP through a private apt setup,
+# prepares it for the build, and writes OUTDIR/source: the source archive as
+# downloaded, and the prepared tree against that archive's own content as one
+# patch.
+fetch_source() {
+    # Find the machine's own archive URI, first suite and components.
+    uri="" suite="" comps="" signed_by=""
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        # deb822: take the first stanza that has URIs and Suites.
+        eval "$(awk '
+            /^[ \t]*#/ { next }
+            /^[ \t]*$/ { if (u != "" && s != "") { done = 1 } ; next }
+            done { next }
+            tolower($1) == "uris:"       { u = $2 }
+            tolower($1) == "suites:"     { s = $2 }
+            tolower($1) == "components:" { $1 = ""; c = substr($0, 2) }
+            tolower($1) == "signed-by:"  { k = $2 }
+            END {
+                printf "uri=%s\nsuite=%s\ncomps=\"%s\"\nsigned_by=%s\n", u, s, c, k
+            }' /etc/apt/sources.list.d/debian.sources)"
     fi
-fi
-[ -n "$uri" ] && [ -n "$suite" ] || die "could not find a Debian archive in the apt sources"
-[ -n "$comps" ] || comps=main
-if [ -z "$signed_by" ] && [ -f /usr/share/keyrings/debian-archive-keyring.gpg ]; then
-    signed_by=/usr/share/keyrings/debian-archive-keyring.gpg
-fi
+    if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+        # One-line format: first "deb" line, options in [...] skipped.
+        line=$(sed -n -E 's/^[ \t]*deb[ \t]+(\[[^]]*\][ \t]+)?//p' /etc/apt/sources.list | head -n 1)
+        if [ -n "$line" ]; then
+            read -r uri suite comps <<< "$line"
+        fi
+    fi
+    [ -n "$uri" ] && [ -n "$suite" ] || die "could not find a Debian archive in the apt sources"
+    [ -n "$comps" ] || comps=main
+    if [ -z "$signed_by" ] && [ -f /usr/share/keyrings/debian-archive-keyring.gpg ]; then
+        signed_by=/usr/share/keyrings/debian-archive-keyring.gpg
+    fi
 
-APTDIR="$WORK/apt"
-mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial" "$APTDIR/parts"
-if [ -n "$signed_by" ]; then
-    echo "deb-src [signed-by=$signed_by] $uri $suite $comps" > "$APTDIR/sources.list"
-else
-    echo "deb-src $uri $suite $comps" > "$APTDIR/sources.list"
-fi
-say "using source entry: $(cat "$APTDIR/sources.list")"
-
-APT_OPTS=(
-    -o "Dir::Etc::SourceList=$APTDIR/sources.list"
-    -o "Dir::Etc::SourceParts=$APTDIR/parts"
-    -o "Dir::State::Lists=$APTDIR/lists"
-    -o "Dir::Cache=$APTDIR/cache"
-    -o "APT::Sandbox::User=root"
-)
-
-run_logged "fetching source index" apt-get "${APT_OPTS[@]}" update
-SRCDL="$WORK/src"
-mkdir -p "$SRCDL"
-(cd "$SRCDL" && run_logged "downloading gmp source package" \
-    apt-get "${APT_OPTS[@]}" source --download-only gmp)
-
-DSC=$(ls "$SRCDL"/gmp_*.dsc 2>/dev/null | head -n 1)
-[ -n "$DSC" ] || die "no gmp .dsc downloaded"
-say "got $(basename "$DSC")"
-
-# ---------------------------------------------------------------------------
-# Unpack and prepare the tree
-# ---------------------------------------------------------------------------
-SRC="$WORK/gmp"
-say "unpacking"
-if ! dpkg-source -x "$DSC" "$SRC" >> "$LOG" 2>&1; then
-    rm -rf "$SRC"
-    run_logged "unpacking without signature check" dpkg-source --no-check -x "$DSC" "$SRC"
-fi
-cd "$SRC"
-
-# The CVE-2021-43618 fix (mpz_inp_raw overflow). With the 3.0 (quilt) format
-# dpkg-source applies the series on extraction; apply it only if it is not in yet.
-CVE_PATCH=debian/patches/CVE-2021-43618.patch
-if [ -f "$CVE_PATCH" ]; then
-    if patch -p1 -R --dry-run -s -f < "$CVE_PATCH" >/dev/null 2>&1; then
-        say "CVE-2021-43618 patch already applied"
+    APTDIR="$WORK/apt"
+    mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial" "$APTDIR/parts"
+    if [ -n "$signed_by" ]; then
+        echo "deb-src [signed-by=$signed_by] $uri $suite $comps" > "$APTDIR/sources.list"
     else
-        run_logged "applying CVE-2021-43618 patch" patch -p1 -N -s -i "$CVE_PATCH"
+        echo "deb-src $uri $suite $comps" > "$APTDIR/sources.list"
     fi
+    say "using source entry: $(cat "$APTDIR/sources.list")"
+
+    APT_OPTS=(
+        -o "Dir::Etc::SourceList=$APTDIR/sources.list"
+        -o "Dir::Etc::SourceParts=$APTDIR/parts"
+        -o "Dir::State::Lists=$APTDIR/lists"
+        -o "Dir::Cache=$APTDIR/cache"
+        -o "APT::Sandbox::User=root"
+    )
+
+    run_logged "fetching source index" apt-get "${APT_OPTS[@]}" update
+    SRCDL="$WORK/src"
+    mkdir -p "$SRCDL"
+    (cd "$SRCDL" && run_logged "downloading gmp source package" \
+        apt-get "${APT_OPTS[@]}" source --download-only gmp)
+
+    DSC=$(ls "$SRCDL"/gmp_*.dsc 2>/dev/null | head -n 1)
+    [ -n "$DSC" ] || die "no gmp .dsc downloaded"
+    say "got $(basename "$DSC")"
+
+    # Unpack and prepare the tree.
+    SRC="$WORK/gmp"
+    say "unpacking"
+    if ! dpkg-source -x "$DSC" "$SRC" >> "$LOG" 2>&1; then
+        rm -rf "$SRC"
+        run_logged "unpacking without signature check" dpkg-source --no-check -x "$DSC" "$SRC"
+    fi
+    cd "$SRC"
+
+    # The CVE-2021-43618 fix (mpz_inp_raw overflow). With the 3.0 (quilt) format
+    # dpkg-source applies the series on extraction; apply it only if it is not in yet.
+    CVE_PATCH=debian/patches/CVE-2021-43618.patch
+    if [ -f "$CVE_PATCH" ]; then
+        if patch -p1 -R --dry-run -s -f < "$CVE_PATCH" >/dev/null 2>&1; then
+            say "CVE-2021-43618 patch already applied"
+        else
+            run_logged "applying CVE-2021-43618 patch" patch -p1 -N -s -i "$CVE_PATCH"
+        fi
+    else
+        say "note: $CVE_PATCH not present in this source version"
+    fi
+
+    # Debian's source comes without doc/; drop it from the build.
+    if [ ! -d doc ]; then
+        say "removing doc/ from Makefile.in and configure"
+        sed -i -E '/^(DIST_)?SUBDIRS[ \t]*=/ s/[ \t]+doc\b//' Makefile.in
+        sed -i -E '/^ac_config_files=/ s/[ \t]+doc\/Makefile\b//' configure
+        sed -i -E '/"doc\/Makefile"\)/d' configure
+    fi
+
+    ORIG=$(ls "$SRCDL"/gmp_*.orig.tar.* 2>/dev/null | head -n 1)
+    [ -n "$ORIG" ] || die "no gmp .orig archive downloaded"
+    VERSION=$(sed -n -E 's/^Version: ([0-9]+:)?//p' "$DSC" | head -n 1)
+    cp "$ORIG" "$OUTDIR/source/"
+    rm -rf "$WORK/pristine"
+    mkdir -p "$WORK/pristine"
+    tar -xf "$ORIG" -C "$WORK/pristine"
+    PRISTINE=$(ls -d "$WORK"/pristine/*/ | head -n 1)
+    PRISTINE=${PRISTINE%/}
+    # File by file, sorted, with labels instead of the files' dates, so that the
+    # patch is the same bytes whenever it is made. Debian's packaging folder and
+    # quilt's bookkeeping are not built from.
+    local file
+    { LC_ALL=C diff -rqN --exclude=debian --exclude=.pc "$PRISTINE" "$SRC" || [ $? -eq 1 ]; } \
+        | awk -v from="$PRISTINE/" '$1 == "Files" && index($2, from) == 1 { print substr($2, length(from) + 1) }' \
+        | LC_ALL=C sort \
+        | while read -r file; do
+            LC_ALL=C diff -uN --label "a/$file" --label "b/$file" "$PRISTINE/$file" "$SRC/$file" || [ $? -eq 1 ]
+        done >"$OUTDIR/source/gmp_$VERSION-windows-build.patch"
+    [ -s "$OUTDIR/source/gmp_$VERSION-windows-build.patch" ] || die "the prepared tree does not differ from the source archive"
+}
+
+# ---------------------------------------------------------------------------
+# The source: GMP's source archive and one patch with every change made to it
+# before the build, in OUTDIR/source.
+# ---------------------------------------------------------------------------
+rm -rf "$OUTDIR/source" "$OUTDIR/legal"
+mkdir -p "$OUTDIR/source" "$OUTDIR/legal"
+if [ -n "${CPUBENCH_GMP_SOURCE:-}" ]; then
+    say "source from $CPUBENCH_GMP_SOURCE"
+    cp "$CPUBENCH_GMP_SOURCE"/gmp_*.orig.tar.* "$CPUBENCH_GMP_SOURCE"/gmp_*-windows-build.patch "$OUTDIR/source/"
 else
-    say "note: $CVE_PATCH not present in this source version"
+    fetch_source
 fi
-
-# Debian's source comes without doc/; drop it from the build.
-if [ ! -d doc ]; then
-    say "removing doc/ from Makefile.in and configure"
-    sed -i -E '/^(DIST_)?SUBDIRS[ \t]*=/ s/[ \t]+doc\b//' Makefile.in
-    sed -i -E '/^ac_config_files=/ s/[ \t]+doc\/Makefile\b//' configure
-    sed -i -E '/"doc\/Makefile"\)/d' configure
-    # Keep make from thinking the autotools outputs are stale.
-    touch aclocal.m4 configure Makefile.in config.in */Makefile.in 2>/dev/null || true
-fi
-
-# ---------------------------------------------------------------------------
-# Corresponding source and licence texts, taken before the build: the source
-# archive as downloaded, and the tree as it is about to be configured,
-# against that archive's own content, as one patch.
-# ---------------------------------------------------------------------------
-ORIG=$(ls "$SRCDL"/gmp_*.orig.tar.* 2>/dev/null | head -n 1)
-[ -n "$ORIG" ] || die "no gmp .orig archive downloaded"
-VERSION=$(sed -n -E 's/^Version: ([0-9]+:)?//p' "$DSC" | head -n 1)
+ORIG=$(cd "$OUTDIR/source" && ls gmp_*.orig.tar.*)
+PATCH_NAME=$(cd "$OUTDIR/source" && ls gmp_*-windows-build.patch)
+[ "$(echo "$ORIG" | wc -l)" -eq 1 ] && [ "$(echo "$PATCH_NAME" | wc -l)" -eq 1 ] \
+    || die "expected one source archive and one patch in $OUTDIR/source"
+VERSION=${PATCH_NAME#gmp_}
+VERSION=${VERSION%-windows-build.patch}
 UPSTREAM=${VERSION%%+*}
 UPSTREAM=${UPSTREAM%%-*}
-PATCH_NAME="gmp_$VERSION-windows-build.patch"
-rm -rf "$OUTDIR/source" "$OUTDIR/legal" "$WORK/pristine"
-mkdir -p "$OUTDIR/source" "$OUTDIR/legal" "$WORK/pristine"
-cp "$ORIG" "$OUTDIR/source/"
-tar -xf "$ORIG" -C "$WORK/pristine"
-PRISTINE=$(ls -d "$WORK"/pristine/*/ | head -n 1)
-PRISTINE=${PRISTINE%/}
-# Debian's packaging folder and quilt's bookkeeping are not built from.
-(cd "$WORK" && diff -ruN --exclude=debian --exclude=.pc \
-    "pristine/$(basename "$PRISTINE")" "$(basename "$SRC")" > "$OUTDIR/source/$PATCH_NAME") || [ $? -eq 1 ] \
-    || die "diff of the prepared tree failed"
-for licence in COPYING.LESSERv3 COPYINGv3 COPYINGv2; do
-    cp "$SRC/$licence" "$OUTDIR/legal/"
-done
+TOP=$(tar -tf "$OUTDIR/source/$ORIG" | awk -F/ 'NR == 1 { print $1 }')
 
-CONFIGURE_ARGS=(--host="$HOST" --build="$(gcc -dumpmachine)"
-    CC="$CC_WIN" CC_FOR_BUILD=gcc LDFLAGS="-static-libgcc"
+# What decides the DLL's bytes: the cross compiler, its linker and
+# mingw-w64's libraries, in these versions.
+TOOLS=(gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev)
+BUILD_MACHINE=$(gcc -dumpmachine)
+CONFIGURE_ARGS=(--host="$HOST" --build="$BUILD_MACHINE"
+    CC="$CC_WIN" CC_FOR_BUILD=gcc "LDFLAGS=-static-libgcc -Wl,--no-insert-timestamp"
     --enable-shared --disable-static --enable-fat)
+CONFIGURE_TEXT="./configure --host=$HOST --build=$BUILD_MACHINE CC=$CC_WIN CC_FOR_BUILD=gcc \\
+        LDFLAGS=\"-static-libgcc -Wl,--no-insert-timestamp\" \\
+        --enable-shared --disable-static --enable-fat"
 
 cat > "$OUTDIR/legal/GMP.txt" <<TEXT
 libgmp-10.dll is GMP, the GNU Multiple Precision Arithmetic Library,
@@ -232,14 +264,8 @@ which builds on COPYINGv3) or of the GNU General Public License version 2
 does not contain any of GMP's code: you may replace libgmp-10.dll with
 another build of GMP 6 for 64-bit Windows.
 
-How it was built: cross-compiled on Debian for 64-bit Windows with
-$("$CC_WIN" --version | head -n 1),
-a "fat" build that picks code for the processor it runs on:
-    ./configure ${CONFIGURE_ARGS[*]}
-    make
-
 Source: the folder gmp-source holds GMP's complete corresponding source:
-  $(basename "$ORIG")
+  $ORIG
       the exact source archive the DLL was built from (Debian's copy of
       GMP $UPSTREAM, without the manual, which is not free software in
       Debian's sense)
@@ -247,36 +273,50 @@ Source: the folder gmp-source holds GMP's complete corresponding source:
       every change made to it before the build: Debian's patches
       (among them the fix for CVE-2021-43618) and the removal of the
       manual's folder from the build
-To build it again:
-    tar -xf $(basename "$ORIG")
-    cd $(basename "$PRISTINE")
-    patch -p1 < ../$PATCH_NAME
+
+How it was built, and how to build the same DLL again, byte for byte:
+cross-compiled for 64-bit Windows as a "fat" build (it picks the code for
+the processor it runs on), on $(. /etc/os-release && echo "$PRETTY_NAME")
+with these packages (other versions give another DLL):
+$(dpkg-query -W -f '    ${Package} ${Version}\n' "${TOOLS[@]}")
+and the build machine's gcc, m4 and make for GMP's own helper programs. In
+the folder the zip was unpacked into (any path, any time, time zone, locale
+and umask):
+    tar -xf gmp-source/$ORIG
+    cd $TOP
+    patch -p1 < ../gmp-source/$PATCH_NAME
     touch aclocal.m4 configure Makefile.in config.in */Makefile.in
-    ./configure ${CONFIGURE_ARGS[*]}
+    $CONFIGURE_TEXT
     make
+    cmp .libs/libgmp-10.dll ../libgmp-10.dll && echo same
+(The touch keeps make from running autoconf and automake on the files the
+patch changed.)
 TEXT
 
 # ---------------------------------------------------------------------------
-# Build
+# Build, exactly as GMP.txt says, in a folder of its own
 # ---------------------------------------------------------------------------
-run_logged "configure (host $HOST, fat, shared)" \
-    ./configure "${CONFIGURE_ARGS[@]}" --prefix="$OUTDIR"
-
+BUILD="$WORK/build"
+rm -rf "$BUILD"
+mkdir -p "$BUILD/gmp-source"
+cp "$OUTDIR/source/$ORIG" "$OUTDIR/source/$PATCH_NAME" "$BUILD/gmp-source/"
+cd "$BUILD"
+run_logged "unpacking $ORIG" tar -xf "gmp-source/$ORIG"
+cd "$TOP"
+run_logged "applying $PATCH_NAME" patch -p1 -i "../gmp-source/$PATCH_NAME"
+touch aclocal.m4 configure Makefile.in config.in */Makefile.in
+run_logged "configure (host $HOST, fat, shared)" ./configure "${CONFIGURE_ARGS[@]}"
 JOBS=$(nproc 2>/dev/null || echo 2)
+[ "$JOBS" -le 2 ] || JOBS=2
 run_logged "make -j$JOBS" make -j"$JOBS"
 
+for licence in COPYING.LESSERv3 COPYINGv3 COPYINGv2; do
+    cp "$licence" "$OUTDIR/legal/"
+done
 mkdir -p "$OUTDIR/bin" "$OUTDIR/include" "$OUTDIR/lib"
-rm -f "$DLL"
-say "installing into $OUTDIR"
-printf '\n===== make install\n' >> "$LOG"
-if ! make install >> "$LOG" 2>&1; then
-    say "make install failed, copying the files by hand"
-fi
-# Make sure the three files are there even if install skipped something.
-[ -f "$DLL" ] || cp .libs/libgmp-10.dll "$DLL"
-[ -f "$OUTDIR/include/gmp.h" ] || cp gmp.h "$OUTDIR/include/gmp.h"
-[ -f "$OUTDIR/lib/libgmp.dll.a" ] || cp .libs/libgmp.dll.a "$OUTDIR/lib/" 2>/dev/null || true
-touch "$DLL"
+cp .libs/libgmp-10.dll "$DLL"
+cp gmp.h "$OUTDIR/include/gmp.h"
+cp .libs/libgmp.dll.a "$OUTDIR/lib/"
 
 # ---------------------------------------------------------------------------
 # Check

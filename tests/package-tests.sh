@@ -116,7 +116,8 @@ check_tree() {
 
 # The shipped programs come from another compiler than the tests' build:
 # the checks of the machine code hold for them too (on the build before
-# CPack stripped it, which the build script leaves in the root).
+# it was stripped for the packages, which the build script leaves in the
+# root).
 echo "== the machine code of the Debian 11 build"
 python3 "$(dirname "$0")/codecheck.py" "$debian11/root/build/cpubench" >/dev/null \
     || fail "the machine code checks fail on the Debian 11 build (tests/codecheck.py $debian11/root/build/cpubench)"
