@@ -26,54 +26,16 @@ bool differs(Verdict verdict)
     return verdict == Verdict::slower || verdict == Verdict::faster;
 }
 
-// The split of data[from, to) with the largest standardised rank sum of the
-// runs after it against those before it; none when there is no split.
-std::optional<std::size_t> bestSplit(const std::vector<SessionTimes>& data, std::size_t from, std::size_t to)
+// How far apart two sets of times are: the Mann-Whitney statistic,
+// standardised (ties count a half); the larger, the clearer.
+double rankDistance(const std::vector<double>& before, const std::vector<double>& after)
 {
-    struct Value {
-        double log;
-        std::size_t session;
-    };
-    std::vector<Value> pooled;
-    for (std::size_t i = from; i < to; ++i)
-        for (const double time : data[i].times)
-            pooled.push_back({std::log(std::max(time, 0.0005)), i - from});
-    std::sort(pooled.begin(), pooled.end(), [](const Value& a, const Value& b) { return a.log < b.log; });
-    std::vector<double> rankSums(to - from, 0);
-    std::vector<double> counts(to - from, 0);
-    for (std::size_t i = 0; i < pooled.size();) {
-        std::size_t j = i;
-        while (j < pooled.size() && pooled[j].log == pooled[i].log)
-            ++j;
-        const double midrank = (static_cast<double>(i + j) + 1) / 2; // ties share their ranks
-        for (std::size_t k = i; k < j; ++k) {
-            rankSums[pooled[k].session] += midrank;
-            counts[pooled[k].session] += 1;
-        }
-        i = j;
-    }
-    const double total = static_cast<double>(pooled.size());
-    double afterSum = 0, after = 0;
-    for (std::size_t s = 0; s < rankSums.size(); ++s) {
-        afterSum += rankSums[s];
-        after += counts[s];
-    }
-    std::optional<std::size_t> best;
-    double bestZ = 0;
-    for (std::size_t k = 1; k < rankSums.size(); ++k) {
-        afterSum -= rankSums[k - 1];
-        after -= counts[k - 1];
-        const double before = total - after;
-        if (before == 0 || after == 0)
-            continue;
-        const double u = afterSum - after * (after + 1) / 2;
-        const double z = std::abs(u - before * after / 2) / std::sqrt(before * after * (total + 1) / 12);
-        if (!best || z > bestZ) {
-            best = from + k;
-            bestZ = z;
-        }
-    }
-    return best;
+    double u = 0;
+    for (const double a : before)
+        for (const double b : after)
+            u += b > a ? 1 : b == a ? 0.5 : 0;
+    const double m = static_cast<double>(before.size()), n = static_cast<double>(after.size());
+    return std::abs(u - m * n / 2) / std::sqrt(m * n * (m + n + 1) / 12);
 }
 
 // The verdict between two stretches at the level corrected for `tries`
@@ -88,77 +50,128 @@ RatioEstimate judged(const std::vector<double>& before, const std::vector<double
     return compareTimes(before, after, strict);
 }
 
-void segment(const std::vector<SessionTimes>& data, std::size_t from, std::size_t to, const VerdictSettings& settings,
-             std::vector<std::size_t>& cuts)
+// Every run of one side slower than every run of the other, by more than
+// the threshold: a boundary too few runs may leave unconfirmed, but not one
+// to merge away.
+bool separated(const std::vector<double>& before, const std::vector<double>& after, double threshold)
 {
-    if (to - from < 2)
-        return;
-    const std::optional<std::size_t> split = bestSplit(data, from, to);
-    if (!split || !differs(judged(timesOf(data, from, *split), timesOf(data, *split, to), to - from - 1, settings).verdict))
-        return;
-    cuts.push_back(*split);
-    segment(data, from, *split, settings, cuts);
-    segment(data, *split, to, settings, cuts);
+    const auto [lowBefore, highBefore] = std::minmax_element(before.begin(), before.end());
+    const auto [lowAfter, highAfter] = std::minmax_element(after.begin(), after.end());
+    return *lowAfter > *highBefore * (1 + threshold) || *highAfter * (1 + threshold) < *lowBefore;
+}
+
+// The levels of `data`: where each starts (an index into `data`), and
+// whether that boundary is a confirmed change. Bottom up: every session
+// starts as a level of its own; while some boundary between two
+// neighbouring levels is neither called slower or faster (at the level
+// corrected for every boundary looked at) nor separated, the one of those
+// whose levels are closest goes, and its neighbours are tested again. So a
+// level that comes back (a step up and a step down) is found as well as a
+// single step, and a level of a few sessions is kept apart until enough
+// runs confirm it or it merges.
+struct Levels {
+    std::vector<std::size_t> starts;
+    std::vector<bool> confirmed;
+};
+
+Levels levelsOf(const std::vector<SessionTimes>& data, const VerdictSettings& settings)
+{
+    struct Bound {
+        std::size_t at;
+        bool holds, apart;
+        double distance;
+    };
+    std::vector<Bound> bounds;
+    for (std::size_t at = 1; at < data.size(); ++at)
+        bounds.push_back({at, false, false, 0});
+    const std::size_t tries = data.size() > 1 ? data.size() - 1 : 1;
+    const auto evaluate = [&](std::size_t i) {
+        const std::size_t from = i == 0 ? 0 : bounds[i - 1].at;
+        const std::size_t to = i + 1 < bounds.size() ? bounds[i + 1].at : data.size();
+        const std::vector<double> before = timesOf(data, from, bounds[i].at), after = timesOf(data, bounds[i].at, to);
+        bounds[i].holds = differs(judged(before, after, tries, settings).verdict);
+        bounds[i].apart = separated(before, after, settings.threshold);
+        bounds[i].distance = rankDistance(before, after);
+    };
+    for (std::size_t i = 0; i < bounds.size(); ++i)
+        evaluate(i);
+    for (;;) {
+        std::optional<std::size_t> weakest;
+        for (std::size_t i = 0; i < bounds.size(); ++i)
+            if (!bounds[i].holds && !bounds[i].apart && (!weakest || bounds[i].distance < bounds[*weakest].distance))
+                weakest = i;
+        if (!weakest)
+            break;
+        bounds.erase(bounds.begin() + static_cast<std::ptrdiff_t>(*weakest));
+        if (*weakest > 0)
+            evaluate(*weakest - 1);
+        if (*weakest < bounds.size())
+            evaluate(*weakest);
+    }
+    Levels levels;
+    for (const Bound& bound : bounds) {
+        levels.starts.push_back(bound.at);
+        levels.confirmed.push_back(bound.holds);
+    }
+    return levels;
 }
 
 struct LineFindings {
-    std::vector<std::size_t> cuts;       // indices into the data where a level starts
+    std::vector<std::size_t> kept;       // the indices into the data that are no excursion
+    Levels levels;                       // of the kept sessions, indices into `kept`
     std::vector<std::size_t> excursions; // indices into the data
 };
 
+// The stretch of data[] of the level that data[at] belongs to.
+std::pair<std::size_t, std::size_t> levelAround(const Levels& levels, std::size_t at, std::size_t size)
+{
+    const auto next = std::upper_bound(levels.starts.begin(), levels.starts.end(), at);
+    return {next == levels.starts.begin() ? 0 : *(next - 1), next == levels.starts.end() ? size : *next};
+}
+
+// Changes and excursions. An excursion is a session that was off and came
+// back: a level of one session between two boundaries of opposite
+// directions that differs from the levels on both sides, or a session that
+// differs from the rest of its level. Excursions are then left out and the
+// levels found again, so that a machine whose level moved a little while a
+// busy session was off shows that move, not two steps.
 LineFindings findChanges(const std::vector<SessionTimes>& data, const VerdictSettings& settings)
 {
     LineFindings found;
-    std::vector<std::size_t>& cuts = found.cuts;
-    segment(data, 0, data.size(), settings, cuts);
-    std::sort(cuts.begin(), cuts.end());
-    const auto bounds = [&](std::size_t i) {
-        return std::pair<std::size_t, std::size_t>{i == 0 ? 0 : cuts[i - 1], i + 1 < cuts.size() ? cuts[i + 1] : data.size()};
-    };
-    // Each change again between its final neighbours; a change that no
-    // longer holds goes, until all hold.
-    for (bool removed = true; removed;) {
-        removed = false;
-        for (std::size_t i = 0; i < cuts.size(); ++i) {
-            const auto [from, to] = bounds(i);
-            if (!differs(judged(timesOf(data, from, cuts[i]), timesOf(data, cuts[i], to), to - from - 1, settings).verdict)) {
-                cuts.erase(cuts.begin() + static_cast<std::ptrdiff_t>(i));
-                removed = true;
-                break;
-            }
-        }
-    }
-    // One session between two changes, with sides that do not differ: an
-    // excursion.
-    for (std::size_t i = 0; i + 1 < cuts.size();) {
-        if (cuts[i + 1] != cuts[i] + 1) {
-            ++i;
+    const Levels levels = levelsOf(data, settings);
+    const std::vector<std::size_t>& starts = levels.starts;
+    const std::size_t tries = data.size();
+    for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+        if (starts[i + 1] != starts[i] + 1)
             continue;
-        }
-        const std::size_t from = i == 0 ? 0 : cuts[i - 1];
-        const std::size_t to = i + 2 < cuts.size() ? cuts[i + 2] : data.size();
-        if (differs(compareTimes(timesOf(data, from, cuts[i]), timesOf(data, cuts[i + 1], to), settings).verdict)) {
-            ++i;
-            continue;
-        }
-        found.excursions.push_back(cuts[i]);
-        cuts.erase(cuts.begin() + static_cast<std::ptrdiff_t>(i), cuts.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        const std::size_t s = starts[i];
+        std::vector<double> around = timesOf(data, i == 0 ? 0 : starts[i - 1], s);
+        const std::vector<double> after = timesOf(data, s + 1, i + 2 < starts.size() ? starts[i + 2] : data.size());
+        const bool up = compareTimes(around, data[s].times, {}).estimate > 1;
+        const bool back = compareTimes(data[s].times, after, {}).estimate > 1;
+        around.insert(around.end(), after.begin(), after.end());
+        if (up != back && differs(judged(around, data[s].times, tries, settings).verdict))
+            found.excursions.push_back(s);
     }
-    // A session inside a level that differs from the rest of it.
-    for (std::size_t i = 0; i <= cuts.size(); ++i) {
-        const std::size_t from = i == 0 ? 0 : cuts[i - 1];
-        const std::size_t to = i < cuts.size() ? cuts[i] : data.size();
+    for (std::size_t i = 0; i <= starts.size(); ++i) {
+        const std::size_t from = i == 0 ? 0 : starts[i - 1];
+        const std::size_t to = i < starts.size() ? starts[i] : data.size();
         for (std::size_t s = from + 1; s + 1 < to; ++s) {
-            if (std::find(found.excursions.begin(), found.excursions.end(), s) != found.excursions.end())
-                continue;
             std::vector<double> rest = timesOf(data, from, s);
             const std::vector<double> later = timesOf(data, s + 1, to);
             rest.insert(rest.end(), later.begin(), later.end());
-            if (differs(judged(rest, data[s].times, to - from, settings).verdict))
+            if (differs(judged(rest, data[s].times, tries, settings).verdict))
                 found.excursions.push_back(s);
         }
     }
     std::sort(found.excursions.begin(), found.excursions.end());
+    std::vector<SessionTimes> reduced;
+    for (std::size_t i = 0; i < data.size(); ++i)
+        if (!std::binary_search(found.excursions.begin(), found.excursions.end(), i)) {
+            found.kept.push_back(i);
+            reduced.push_back(data[i]);
+        }
+    found.levels = found.excursions.empty() ? levels : levelsOf(reduced, settings);
     return found;
 }
 
@@ -232,27 +245,27 @@ void analyseMachine(HistoryReport& report, const History& history, std::size_t m
         if (data.size() < 2)
             continue;
         const LineFindings found = findChanges(data, report.settings);
-        const auto isExcursion = [&](std::size_t i) {
-            return std::find(found.excursions.begin(), found.excursions.end(), i) != found.excursions.end();
-        };
-        for (std::size_t c = 0; c < found.cuts.size(); ++c) {
-            const std::size_t cut = found.cuts[c];
-            const std::size_t from = c == 0 ? 0 : found.cuts[c - 1];
-            const std::size_t to = c + 1 < found.cuts.size() ? found.cuts[c + 1] : data.size();
+        std::vector<SessionTimes> kept;
+        for (const std::size_t i : found.kept)
+            kept.push_back(data[i]);
+        const Levels& levels = found.levels;
+        for (std::size_t c = 0; c < levels.starts.size(); ++c) {
+            if (!levels.confirmed[c])
+                continue;
+            const std::size_t cut = levels.starts[c];
+            const std::size_t from = c == 0 ? 0 : levels.starts[c - 1];
+            const std::size_t to = c + 1 < levels.starts.size() ? levels.starts[c + 1] : kept.size();
             Change change;
             change.machine = m;
             change.line = line;
-            change.session = data[cut].session;
-            const std::vector<double> before = timesOf(data, from, cut), after = timesOf(data, cut, to);
+            change.session = kept[cut].session;
+            const std::vector<double> before = timesOf(kept, from, cut), after = timesOf(kept, cut, to);
             change.before = medianOf(before);
             change.after = medianOf(after);
-            change.verdict = judged(before, after, to - from - 1, report.settings).verdict;
+            change.verdict = judged(before, after, kept.size() - 1, report.settings).verdict;
             change.estimate = compareTimes(before, after, report.settings);
-            // The facts of the last session before it that was no excursion.
-            std::size_t previous = cut - 1;
-            while (previous > from && isExcursion(previous))
-                --previous;
-            change.facts = factChanges(own.infos[data[previous].session], own.infos[change.session]);
+            // Between the last session before it that was no excursion and this one.
+            change.facts = factChanges(own.infos[kept[cut - 1].session], own.infos[change.session]);
             if (change.verdict == Verdict::slower && change.session + 1 == history.sessions.size())
                 report.newestSlower = true;
             report.changes.push_back(change);
@@ -262,14 +275,11 @@ void analyseMachine(HistoryReport& report, const History& history, std::size_t m
             excursion.machine = m;
             excursion.line = line;
             excursion.session = data[s].session;
-            // Against the sessions around it, up to the changes on either side.
-            const auto next = std::upper_bound(found.cuts.begin(), found.cuts.end(), s);
-            const std::size_t from = next == found.cuts.begin() ? 0 : *(next - 1);
-            const std::size_t to = next == found.cuts.end() ? data.size() : *next;
-            std::vector<double> around;
-            for (std::size_t i = from; i < to; ++i)
-                if (i != s && !isExcursion(i))
-                    around.insert(around.end(), data[i].times.begin(), data[i].times.end());
+            // Against the level of the sessions around it.
+            const auto at = static_cast<std::size_t>(
+                std::lower_bound(found.kept.begin(), found.kept.end(), s) - found.kept.begin());
+            const auto [from, to] = levelAround(levels, at, kept.size());
+            const std::vector<double> around = timesOf(kept, from, to);
             if (around.empty())
                 continue;
             excursion.estimate = compareTimes(around, data[s].times, report.settings);
