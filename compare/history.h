@@ -4,15 +4,18 @@
 // session where a machine's values turned wrong.
 //
 // How a change is found, per machine and line, over the sessions' good runs:
-// binary segmentation. In a stretch of sessions, the split with the largest
-// rank statistic (Mann-Whitney, between all runs before and all runs after)
-// is tested with the same interval and verdict as a comparison of machines,
-// at the level divided by the number of splits tried (so that looking at
-// many splits does not make noise a change); a split called slower or faster
-// is a change, and both sides are searched again. A stretch of one session
-// between two changes whose sides do not differ from each other is an
-// excursion, not two changes; so is a session of a stretch that differs from
-// the rest of it.
+// bottom-up merging of levels. Every session starts as a level of its own;
+// while some boundary between two neighbouring levels is neither a change
+// (the runs on its two sides called slower or faster, with the interval and
+// verdict of a comparison of machines, at the level divided by the
+// boundaries looked at and by the nine lines, so that looking at many
+// places does not make noise a change) nor a clean separation (every run of
+// one side beyond every run of the other by more than the threshold, which
+// too few runs may not yet confirm), the two levels closest by their rank
+// statistic merge. A level of one session between boundaries of opposite
+// directions that differs from both sides is an excursion, not two changes;
+// so is a session that differs from the rest of its level. Excursions are
+// left out and the levels found again.
 #pragma once
 
 #include "machine.h"

@@ -42,7 +42,7 @@ std::string percent(double fraction)
 std::string method(const HistoryReport& r)
 {
     return "A change: the runs from a session on against the runs before it differ at " + percent(r.settings.level) +
-           " confidence (corrected for the splits looked at) by more than " + percent(r.settings.threshold) +
+           " confidence (corrected for the places and lines looked at) by more than " + percent(r.settings.threshold) +
            "; the ratio is of their medians, with its " + percent(r.settings.level) + " interval. An excursion: one "
            "session off and then back, no change.";
 }
@@ -325,8 +325,8 @@ void writeHistoryJson(std::ostream& out, const HistoryReport& r)
         {"settings",
          {{"level", r.settings.level},
           {"threshold", r.settings.threshold},
-          {"method", "binary segmentation; each split tested with the Hodges-Lehmann shift of the log-times and its "
-                     "exact Mann-Whitney interval, at the level corrected for the splits looked at"}}},
+          {"method", "levels merged bottom up; each boundary tested with the Hodges-Lehmann shift of the log-times and its "
+                     "exact Mann-Whitney interval, at the level corrected for the boundaries looked at and the nine lines"}}},
         {"lines", lines},
         {"machines", machines},
         {"changes", changes},

@@ -56,10 +56,9 @@ double mul log, depend on the C library's log: machines are grouped by them.
 With --history, each DIR is one machine's history as the lab playbook keeps
 it: a folder per lab run (session), named by its start in UTC, each with its
 runs and machine.json. It lists every change in a line's speed (a difference
-between the sessions before and after, tested like a comparison, found by
-binary segmentation) with the machine.json facts that changed at that
-session, one-session excursions apart, and the session where a machine's
-values turned wrong.
+between the runs before and after a session, tested like a comparison) with
+the machine.json facts that changed at that session, one-session excursions
+apart, and the session where a machine's values turned wrong.
 
 Options:
   --history     show each DIR's sessions over time, with the changes
