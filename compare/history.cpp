@@ -175,13 +175,6 @@ LineFindings findChanges(const std::vector<SessionTimes>& data, const VerdictSet
     return found;
 }
 
-double medianOf(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 bool hasWrongValue(const Machine& machine)
 {
     for (const Run& run : machine.runs)

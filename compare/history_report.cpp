@@ -1,6 +1,7 @@
 #include "history_report.h"
 
 #include "html_report.h"
+#include "json_output.h"
 #include "table.h"
 
 #include <nlohmann/json.hpp>
@@ -51,25 +52,6 @@ void print(std::ostream& out, const std::string& text, const std::string& indent
 {
     for (const std::string& line : wrapped(text, kTableWidth, indent))
         out << line << '\n';
-}
-
-json nullable(const std::optional<double>& value)
-{
-    return value ? json(*value) : json(nullptr);
-}
-
-json infoJson(const MachineInfo& info)
-{
-    json object = json::object();
-    for (const auto& [key, value] : machineFacts(info)) {
-        if (key.rfind("mitigations.", 0) == 0)
-            object["mitigations"][key.substr(12)] = value;
-        else if (key == "logical_cpus" || key == "memory_mib")
-            object[key] = std::stoll(value);
-        else
-            object[key] = value;
-    }
-    return object;
 }
 
 // The trend chart's geometry in SVG user units.
@@ -370,20 +352,5 @@ void writeHistoryHtml(std::ostream& out, const HistoryReport& r)
             writeTrend(out, r, m, line);
         out << "</div>\n</details>\n";
     }
-    if (!r.notes.empty()) {
-        out << "<h2>Notes</h2>\n<ul>\n";
-        for (const std::string& note : r.notes)
-            out << "<li>" << htmlEscaped(note) << "</li>\n";
-        out << "</ul>\n";
-    }
-    out << "<h2>Problems</h2>\n";
-    if (r.problems.empty())
-        out << "<p>None: every run is complete with exact values.</p>\n";
-    else {
-        out << "<ul class=\"problems\">\n";
-        for (const std::string& problem : r.problems)
-            out << "<li>" << htmlEscaped(problem) << "</li>\n";
-        out << "</ul>\n";
-    }
-    out << "</body>\n</html>\n";
+    writeHtmlTail(out, r.notes, r.problems);
 }

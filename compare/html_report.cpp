@@ -366,6 +366,26 @@ void writeHtmlHead(std::ostream& out, const std::string& title, const std::strin
         << htmlEscaped(title) << "</h1>\n";
 }
 
+void writeHtmlTail(std::ostream& out, const std::vector<std::string>& notes, const std::vector<std::string>& problems)
+{
+    if (!notes.empty()) {
+        out << "<h2>Notes</h2>\n<ul>\n";
+        for (const std::string& note : notes)
+            out << "<li>" << htmlEscaped(note) << "</li>\n";
+        out << "</ul>\n";
+    }
+    out << "<h2>Problems</h2>\n";
+    if (problems.empty())
+        out << "<p>None: every run is complete with exact values.</p>\n";
+    else {
+        out << "<ul class=\"problems\">\n";
+        for (const std::string& problem : problems)
+            out << "<li>" << htmlEscaped(problem) << "</li>\n";
+        out << "</ul>\n";
+    }
+    out << "</body>\n</html>\n";
+}
+
 void writeHtml(std::ostream& out, const Comparison& c, const TableOptions& options)
 {
     writeHtmlHead(out, "cpubench comparison", "");
@@ -409,20 +429,5 @@ void writeHtml(std::ostream& out, const Comparison& c, const TableOptions& optio
             << htmlEscaped(values) << ")</span></li>\n";
     }
     out << "</ul>\n";
-    if (!c.notes.empty()) {
-        out << "<h2>Notes</h2>\n<ul>\n";
-        for (const std::string& note : c.notes)
-            out << "<li>" << htmlEscaped(note) << "</li>\n";
-        out << "</ul>\n";
-    }
-    out << "<h2>Problems</h2>\n";
-    if (c.problems.empty())
-        out << "<p>None: every run is complete with exact values.</p>\n";
-    else {
-        out << "<ul class=\"problems\">\n";
-        for (const std::string& problem : c.problems)
-            out << "<li>" << htmlEscaped(problem) << "</li>\n";
-        out << "</ul>\n";
-    }
-    out << "</body>\n</html>\n";
+    writeHtmlTail(out, c.notes, c.problems);
 }

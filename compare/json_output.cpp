@@ -29,21 +29,6 @@ json textOrNull(const std::string& text)
     return text.empty() ? json(nullptr) : json(text);
 }
 
-json infoJson(const MachineInfo& info)
-{
-    json object = json::object();
-    for (const auto& [key, field] : kInfoTexts)
-        if (!(info.*field).empty())
-            object[key] = info.*field;
-    if (info.logicalCpus)
-        object["logical_cpus"] = *info.logicalCpus;
-    if (info.memoryMib)
-        object["memory_mib"] = *info.memoryMib;
-    if (!info.mitigations.empty())
-        object["mitigations"] = info.mitigations;
-    return object;
-}
-
 json runJson(const Run& run, bool used)
 {
     json lines = json::array();
@@ -63,11 +48,6 @@ json runJson(const Run& run, bool used)
             {"complete", run.transcript.problems.empty()},
             {"problems", run.transcript.problems},
             {"lines", lines}};
-}
-
-json nullable(const std::optional<double>& value)
-{
-    return value ? json(*value) : json(nullptr);
 }
 
 // The interval and verdict of a ratio; all null for the baseline.
@@ -114,6 +94,26 @@ json statsJson(const Machine& machine, const LineStats& stats, std::size_t line,
 }
 
 } // namespace
+
+json nullable(const std::optional<double>& value)
+{
+    return value ? json(*value) : json(nullptr);
+}
+
+json infoJson(const MachineInfo& info)
+{
+    json object = json::object();
+    for (const auto& [key, field] : kInfoTexts)
+        if (!(info.*field).empty())
+            object[key] = info.*field;
+    if (info.logicalCpus)
+        object["logical_cpus"] = *info.logicalCpus;
+    if (info.memoryMib)
+        object["memory_mib"] = *info.memoryMib;
+    if (!info.mitigations.empty())
+        object["mitigations"] = info.mitigations;
+    return object;
+}
 
 void writeJson(std::ostream& out, const Comparison& c)
 {

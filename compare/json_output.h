@@ -5,6 +5,14 @@
 
 #include "stats.h"
 
+#include <nlohmann/json.hpp>
+
+#include <optional>
 #include <ostream>
 
 void writeJson(std::ostream& out, const Comparison& comparison);
+
+// A number, or null when there is none.
+nlohmann::json nullable(const std::optional<double>& value);
+// What machine.json says: only the fields it has.
+nlohmann::json infoJson(const MachineInfo& info);

@@ -124,12 +124,6 @@ std::vector<double> logTimes(const std::vector<double>& seconds)
     return logs;
 }
 
-double medianOf(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 // About how many runs per machine would shrink the interval's half-width
 // from `halfWidth` to `room`, as it shrinks with the square root of the runs.
@@ -145,6 +139,13 @@ std::optional<std::size_t> runsFor(double halfWidth, double room, std::size_t ru
 }
 
 } // namespace
+
+double medianOf(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
 
 RatioEstimate compareTimes(const std::vector<double>& base, const std::vector<double>& other,
                            const VerdictSettings& settings)

@@ -73,6 +73,8 @@ RatioEstimate compareTimes(const std::vector<double>& base, const std::vector<do
                            const VerdictSettings& settings);
 
 const char* verdictName(Verdict verdict);
+// The median: with an even count, the mean of the middle two.
+double medianOf(std::vector<double> values);
 // The reason of an undecided verdict in a few words ("too few runs").
 std::string doubtText(const RatioEstimate& estimate, const VerdictSettings& settings);
 

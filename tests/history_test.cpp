@@ -5,6 +5,8 @@
 #include "history.h"
 #include "history_report.h"
 
+#include "idle_runs.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,19 +18,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::string> idleRuns()
-{
-    std::vector<std::string> texts;
-    for (int i = 1;; ++i) {
-        std::ifstream in(std::string(CPUBENCH_TEST_DATA) + "/idle-runs/run-" + std::to_string(i) + ".txt",
-                         std::ios::binary);
-        if (!in)
-            break;
-        texts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return texts;
-}
 
 // The times of the lines starting with one of `labels` multiplied by `factor`.
 std::string scaled(const std::string& text, double factor, const std::vector<std::string>& labels)

@@ -6,6 +6,8 @@
 #include "stats.h"
 #include "verdict.h"
 
+#include "idle_runs.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -113,20 +115,6 @@ TEST(Verdict, NamesARunFarFromItsMachinesOthers)
     // The spread of the copy line on an idle machine is no outlier.
     EXPECT_TRUE(outliers({14.4, 16.9, 13.1, 17.8, 15.2}).empty());
     EXPECT_TRUE(outliers({1.0, 9.0}).empty());
-}
-
-// Real runs of one build on one idle machine, kept as test data.
-std::vector<std::string> idleRuns()
-{
-    std::vector<std::string> texts;
-    for (int i = 1;; ++i) {
-        std::ifstream in(std::string(CPUBENCH_TEST_DATA) + "/idle-runs/run-" + std::to_string(i) + ".txt",
-                         std::ios::binary);
-        if (!in)
-            break;
-        texts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return texts;
 }
 
 // Every time in the transcript multiplied by `factor`, printed as cpubench
