@@ -328,7 +328,7 @@ void writeHistoryJson(std::ostream& out, const HistoryReport& r)
         {"notes", r.notes},
         {"newest_slower", r.newestSlower},
         {"complete", r.problems.empty()}};
-    out << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+    out << terminalSafeJson(document.dump(2, ' ', false, json::error_handler_t::replace)) << '\n';
 }
 
 void writeHistoryHtml(std::ostream& out, const HistoryReport& r)

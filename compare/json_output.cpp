@@ -1,5 +1,7 @@
 #include "json_output.h"
 
+#include "printable.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -163,5 +165,5 @@ void writeJson(std::ostream& out, const Comparison& c)
                            {"notes", c.notes},
                            {"complete", c.problems.empty()}};
     // File names and transcripts need not be UTF-8: such bytes become U+FFFD.
-    out << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+    out << terminalSafeJson(document.dump(2, ' ', false, json::error_handler_t::replace)) << '\n';
 }

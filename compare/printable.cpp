@@ -75,3 +75,21 @@ std::string printable(std::string_view text)
     }
     return out;
 }
+
+std::string terminalSafeJson(std::string_view json)
+{
+    std::string out;
+    out.reserve(json.size());
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const auto c = static_cast<unsigned char>(json[i]);
+        if (c == 0x7F)
+            out += "\\u007f";
+        else if (c == 0xC2 && i + 1 < json.size() && static_cast<unsigned char>(json[i + 1]) >= 0x80 &&
+                 static_cast<unsigned char>(json[i + 1]) <= 0x9F) {
+            appendEscape(out, "\\u%04x", static_cast<unsigned char>(json[i + 1]));
+            ++i;
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}

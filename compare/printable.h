@@ -11,3 +11,9 @@
 // \u00NN; each byte of an invalid UTF-8 sequence as \xNN. Valid UTF-8
 // otherwise passes unchanged, so the result is always valid UTF-8.
 std::string printable(std::string_view text);
+
+// A JSON document as nlohmann::json writes it (C0 controls escaped, invalid
+// UTF-8 replaced), with DEL and the C1 control characters escaped too, as
+// \u007f and \u0080..\u009f: it may be printed on a terminal. Both occur
+// only inside strings, where the escapes mean the same characters.
+std::string terminalSafeJson(std::string_view json);

@@ -65,5 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::requireSafeHtml(html.str());
     writeJson(json, c);
     fuzz::requireJson(json.str());
+    fuzz::requireTerminalSafe(json.str(), "JSON");
     return 0;
 }

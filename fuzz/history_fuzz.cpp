@@ -69,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::requireTerminalSafe(text.str(), "history text");
     writeHistoryJson(json, report);
     fuzz::requireJson(json.str());
+    fuzz::requireTerminalSafe(json.str(), "JSON");
     writeHistoryHtml(html, report);
     fuzz::requireSafeHtml(html.str());
     return 0;

@@ -153,7 +153,7 @@ TEST(CompareHostile, ControlCharactersAndMarkupAreEscapedInEveryOutput)
     EXPECT_EQ(run("--history --html " + quoted(historyHtml) + " " + quoted(dir), history, ignored), 0) << history;
     std::string page = slurp(html), historyPage = slurp(historyHtml);
 
-    for (std::string* out : {&text, &markdown, &errors, &history, &page, &historyPage})
+    for (std::string* out : {&text, &markdown, &json, &errors, &history, &page, &historyPage})
         EXPECT_TRUE(terminalSafe(*out)) << *out;
     EXPECT_NE(text.find("esc\\x1b[31mRED\\x07\\u009b<script>x"), std::string::npos) << text;
     EXPECT_NE(errors.find("bad\\xff\\x1b/machine.json: not valid JSON"), std::string::npos) << errors;
