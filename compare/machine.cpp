@@ -129,25 +129,6 @@ void readRuns(Machine& machine, const fs::path& dir, const Listing& listing, con
     }
 }
 
-// The sub-directories of `dir` that are sessions (hold transcripts), with
-// their listings, in natural name order.
-std::vector<std::pair<std::string, Listing>> listSessions(const fs::path& dir, const Listing& listing,
-                                                          std::vector<std::string>& errors)
-{
-    std::vector<std::pair<std::string, Listing>> sessions;
-    for (const std::string& name : listing.directories) {
-        Listing inner;
-        std::string error;
-        if (!listDirectory(dir / name, false, inner, error))
-            errors.push_back(error);
-        else if (!inner.transcripts.empty())
-            sessions.emplace_back(name, std::move(inner));
-    }
-    std::sort(sessions.begin(), sessions.end(),
-              [](const auto& a, const auto& b) { return naturalLess(a.first, b.first); });
-    return sessions;
-}
-
 // A session folder's name as the lab playbook makes it: 2026-12-08T14.05Z,
 // maybe with -2, -3, ... when two lab runs started in the same minute.
 bool isSessionName(const std::string& name)
@@ -165,6 +146,35 @@ bool isSessionName(const std::string& name)
     return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(shape.size()) + 1, name.end(), isDigit);
 }
 
+// The sub-directories of `dir` that are sessions (named as sessions are,
+// holding transcripts), with their listings, in natural name order. Any
+// other sub-directory with transcripts (a backup, a copy) is named in a
+// note and left out: by its name it would sort among the sessions.
+std::vector<std::pair<std::string, Listing>> listSessions(const fs::path& dir, const Listing& listing,
+                                                          std::vector<std::string>& errors,
+                                                          std::vector<std::string>& notes)
+{
+    std::vector<std::pair<std::string, Listing>> sessions;
+    for (const std::string& name : listing.directories) {
+        Listing inner;
+        std::string error;
+        if (!listDirectory(dir / name, false, inner, error)) {
+            if (isSessionName(name))
+                errors.push_back(error);
+        } else if (inner.transcripts.empty())
+            continue;
+        else if (isSessionName(name))
+            sessions.emplace_back(name, std::move(inner));
+        else
+            notes.push_back((dir / name).string() + ": not a session folder (sessions are named by their start in "
+                            "UTC, such as 2026-12-08T14.05Z), so its " + std::to_string(inner.transcripts.size()) +
+                            " transcript" + (inner.transcripts.size() == 1 ? " is" : "s are") + " left out");
+    }
+    std::sort(sessions.begin(), sessions.end(),
+              [](const auto& a, const auto& b) { return naturalLess(a.first, b.first); });
+    return sessions;
+}
+
 void readDirectory(const std::string& path, ReadResult& result)
 {
     Machine& machine = result.machine;
@@ -175,7 +185,7 @@ void readDirectory(const std::string& path, ReadResult& result)
         result.errors.push_back(error);
         return;
     }
-    auto sessions = listSessions(path, listing, result.errors);
+    auto sessions = listSessions(path, listing, result.errors, machine.notes);
     if (!result.errors.empty())
         return;
     if (!sessions.empty()) {
@@ -398,7 +408,7 @@ History readHistory(const std::string& path)
             history.errors.push_back(listError);
             return history;
         }
-        auto sessions = listSessions(path, listing, history.errors);
+        auto sessions = listSessions(path, listing, history.errors, history.notes);
         history.sessions.reserve(sessions.size() + 1);
         const auto add = [&](const std::string& name, const fs::path& dir, const Listing& files,
                              const std::string& prefix) {

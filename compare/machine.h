@@ -135,6 +135,8 @@ struct History {
     // session left with none is dropped. No session at all is an error too.
     // An unusable machine.json is its session's machine.infoError instead.
     std::vector<std::string> errors;
+    // Remarks that change no exit status: folders left out as no session.
+    std::vector<std::string> notes;
 };
 
 History readHistory(const std::string& path);

@@ -139,9 +139,11 @@ int showHistory(const std::vector<std::string>& paths, const VerdictSettings& ve
     if (unusable)
         return 2;
     HistoryReport report = analyseHistories(histories, verdicts);
-    for (const History& history : histories)
+    for (const History& history : histories) {
+        report.notes.insert(report.notes.end(), history.notes.begin(), history.notes.end());
         for (const std::string& error : history.errors)
             report.notes.push_back("left out: " + error);
+    }
     if (!htmlFile.empty() && !writeHtmlFile(htmlFile, [&](std::ostream& out) { writeHistoryHtml(out, report); }))
         return 2;
     if (json)

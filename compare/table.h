@@ -24,6 +24,9 @@ struct Cell {
 // The mark of each verdict: + slower (more time), - faster, = same,
 // ? undecided.
 const char* verdictMark(Verdict verdict);
+// A ratio as the tables show it, "0.97x": two decimals, or as many more as
+// keep a ratio called slower or faster beyond the threshold as shown.
+std::string ratioText(double ratio, const std::optional<RatioEstimate>& estimate, const VerdictSettings& settings);
 
 Cell tableCell(const Comparison& comparison, std::size_t machine, std::size_t line);
 // The summary row's cell: the geometric mean of the ratios, with its
