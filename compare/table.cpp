@@ -61,6 +61,8 @@ std::string intervalEnd(double end)
     return text == "1.00" && end != 1 ? format("%.3f", end) : text;
 }
 
+} // namespace
+
 std::string intervalText(const std::optional<RatioEstimate>& estimate, const std::string& ratio)
 {
     if (!estimate || !estimate->low)
@@ -74,6 +76,8 @@ std::string intervalText(const std::optional<RatioEstimate>& estimate, const std
         high = ratio.substr(0, ratio.size() - 1);
     return low + ".." + high;
 }
+
+namespace {
 
 // The parts of a cell in their order: time, range, ratio with its verdict,
 // interval, mark.
