@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Compares the loops of the workloads in two builds of cpubench.
 
-    sameloops.py [--stripped SHIPPED] REFERENCE OTHER
+    sameloops.py [--stripped SHIPPED]... REFERENCE OTHER
 
 A run of one build is compared with a run of another only if both time the
 same instructions. Every loop of the workloads' functions in REFERENCE
@@ -16,7 +16,7 @@ A loop is the span from the target of a backward branch to the branch, as
 tests/codecheck.py finds it, in the functions of kernels/ and the OpenMP
 regions outlined from them. With --stripped, SHIPPED (a packaged program,
 which has no symbols left to find the loops by) must hold the machine code
-of OTHER.
+of OTHER; it may be given more than once.
 
 Exits 0 when both builds have the same loops, 1 otherwise (naming each loop
 missing from the other build), 2 when a program cannot be inspected or a
@@ -91,25 +91,28 @@ def normalise(insn, index_of):
 
 
 def kernel_functions(functions):
-    """{symbol: source name} of the kernels' functions and of the OpenMP
-    regions outlined from them (which Clang names apart from them)."""
-    found = {s: kernel_name(s) for s in functions if kernel_name(s)}
+    """{symbol: the source names of the functions it comes from} of the
+    kernels' functions and of the OpenMP regions outlined from them (which
+    Clang names apart from them; a region belongs to every function its
+    function is inlined into)."""
+    found = {s: {kernel_name(s)} for s in functions if kernel_name(s)}
     pending = list(found)
     while pending:
         caller = pending.pop()
         for insn in functions[caller]:
             for symbol in (insn.target, insn.comment):
-                if symbol and OUTLINED.search(symbol) and symbol in functions and symbol not in found:
-                    found[symbol] = found[caller]
+                if symbol and OUTLINED.search(symbol) and symbol in functions \
+                        and not found[caller] <= found.setdefault(symbol, set()):
+                    found[symbol] |= found[caller]
                     pending.append(symbol)
     return found
 
 
 def loops(functions):
-    """[(symbol, source name, [Insn], normalised instructions)], one for
+    """[(symbol, source names, [Insn], normalised instructions)], one for
     each backward branch of the kernels' functions."""
     found = []
-    for symbol, name in kernel_functions(functions).items():
+    for symbol, names in kernel_functions(functions).items():
         body = functions[symbol]
         for insn in body:
             target = DIRECT_TARGET.match(insn.operands) if insn.mnemonic.startswith(("j", "loop")) else None
@@ -122,7 +125,7 @@ def loops(functions):
             if any(i.mnemonic.startswith("ret") for i in span):
                 continue
             index_of = {i.address: n for n, i in enumerate(span)}
-            found.append((symbol, name, span, tuple(normalise(i, index_of) for i in span)))
+            found.append((symbol, names, span, tuple(normalise(i, index_of) for i in span)))
     return found
 
 
@@ -140,7 +143,7 @@ def missing(ours, theirs, ours_path, theirs_path):
     """Reports the loops of ours that theirs lacks; returns their number."""
     keys = {key for *_, key in theirs}
     count = 0
-    for symbol, name, span, key in ours:
+    for symbol, names, span, key in ours:
         if key in keys:
             print(f"ok      {ours_path}: the loop of {symbol} at {span[0].address:x} "
                   f"({len(span)} instructions)")
@@ -148,8 +151,8 @@ def missing(ours, theirs, ours_path, theirs_path):
         count += 1
         print(f"FAILED  {ours_path}: the loop of {symbol} at {span[0].address:x} "
               f"is missing from {theirs_path}:\n{listing(span)}")
-        for other_symbol, other_name, other_span, _ in theirs:
-            if other_name == name:
+        for other_symbol, other_names, other_span, _ in theirs:
+            if other_names & names:
                 print(f"        {theirs_path} has in {other_symbol}:\n{listing(other_span)}")
     return count
 
@@ -158,25 +161,27 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("reference", help="a build with symbols, e.g. build/release/cpubench")
     parser.add_argument("other", help="another build with symbols")
-    parser.add_argument("--stripped", help="a packaged program that must hold OTHER's machine code")
+    parser.add_argument("--stripped", action="append", default=[],
+                        help="a packaged program that must hold OTHER's machine code")
     args = parser.parse_args()
     try:
         reference = loops(disassemble(args.reference))
         other = loops(disassemble(args.other))
-        stripped_differs = args.stripped and text_section(args.stripped) != text_section(args.other)
+        code = text_section(args.other) if args.stripped else None
+        stripped_differs = [path for path in args.stripped if text_section(path) != code]
     except (subprocess.CalledProcessError, OSError) as error:
         print(f"sameloops: cannot inspect the programs: {error}", file=sys.stderr)
         return 2
     for path, found in ((args.reference, reference), (args.other, other)):
-        lacking = [core for core in TIMED_CORES if not any(name == core for _, name, _, _ in found)]
+        lacking = [core for core in TIMED_CORES if not any(core in names for _, names, _, _ in found)]
         if lacking:
             print(f"sameloops: no loop of {', '.join(lacking)} in {path} (stripped, or renamed?)",
                   file=sys.stderr)
             return 2
 
     failures = 0
-    if stripped_differs:
-        print(f"FAILED  {args.stripped} is not {args.other} stripped: their machine code differs")
+    for path in stripped_differs:
+        print(f"FAILED  {path} is not {args.other} stripped: their machine code differs")
         failures += 1
     failures += missing(reference, other, args.reference, args.other)
     failures += missing(other, reference, args.other, args.reference)
