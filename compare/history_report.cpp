@@ -2,12 +2,14 @@
 
 #include "html_report.h"
 #include "json_output.h"
+#include "printable.h"
 #include "table.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 namespace {
 
@@ -169,9 +171,7 @@ details { margin: .5rem 0; border-bottom: 1px solid var(--line); }
 summary { cursor: pointer; font-size: 1.05rem; font-weight: 600; padding: .25rem 0; }
 )";
 
-} // namespace
-
-void writeHistoryText(std::ostream& out, const HistoryReport& r)
+void writeHistoryLines(std::ostream& out, const HistoryReport& r)
 {
     std::string sessions;
     for (const MachineHistory& h : r.machines)
@@ -240,6 +240,17 @@ void writeHistoryText(std::ostream& out, const HistoryReport& r)
         for (const std::string& problem : r.problems)
             print(out, "  " + problem, "    ");
     }
+}
+
+} // namespace
+
+// Names, values and facts come from other machines: no control character
+// of theirs reaches the terminal.
+void writeHistoryText(std::ostream& out, const HistoryReport& r)
+{
+    std::ostringstream text;
+    writeHistoryLines(text, r);
+    out << printable(text.str());
 }
 
 void writeHistoryJson(std::ostream& out, const HistoryReport& r)

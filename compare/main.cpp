@@ -9,6 +9,7 @@
 #include "html_report.h"
 #include "json_output.h"
 #include "machine.h"
+#include "printable.h"
 #include "stats.h"
 #include "table.h"
 
@@ -102,7 +103,7 @@ std::optional<double> percentage(const std::string& text, double low, double hig
 
 int usageError(const std::string& message)
 {
-    std::cerr << "cpubench-compare: " << message << "\nTry 'cpubench-compare --help'.\n";
+    std::cerr << "cpubench-compare: " << printable(message) << "\nTry 'cpubench-compare --help'.\n";
     return 2;
 }
 
@@ -114,7 +115,7 @@ bool writeHtmlFile(const std::string& file, Write write)
     if (html)
         write(html);
     if (!html || !html.flush()) {
-        std::cerr << "cpubench-compare: " << file << ": cannot write the report\n";
+        std::cerr << "cpubench-compare: " << printable(file) << ": cannot write the report\n";
         return false;
     }
     return true;
@@ -131,7 +132,7 @@ int showHistory(const std::vector<std::string>& paths, const VerdictSettings& ve
         // rest of the history is still shown; a folder without any session
         // cannot be.
         for (const std::string& error : history.errors)
-            std::cerr << "cpubench-compare: " << error << '\n';
+            std::cerr << "cpubench-compare: " << printable(error) << '\n';
         if (history.sessions.empty())
             unusable = true;
         histories.push_back(std::move(history));
@@ -222,10 +223,10 @@ int main(int argc, char** argv)
     for (const std::string& path : paths) {
         ReadResult read = readMachine(path);
         for (const std::string& error : read.errors)
-            std::cerr << "cpubench-compare: " << error << '\n';
+            std::cerr << "cpubench-compare: " << printable(error) << '\n';
         unusable = unusable || !read.errors.empty();
         if (!read.machine.infoError.empty())
-            std::cerr << "cpubench-compare: " << read.machine.infoError << '\n';
+            std::cerr << "cpubench-compare: " << printable(read.machine.infoError) << '\n';
         machines.push_back(std::move(read.machine));
     }
     if (unusable)

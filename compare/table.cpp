@@ -1,10 +1,13 @@
 #include "table.h"
 
+#include "printable.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 namespace {
 
@@ -424,7 +427,13 @@ std::vector<std::string> wrapped(const std::string& text, std::size_t width, con
         }
         // A word longer than a line is cut.
         while (lead().size() + word.size() > width && width > lead().size()) {
-            const std::size_t take = width - lead().size();
+            std::size_t take = width - lead().size();
+            // Not inside a UTF-8 sequence.
+            for (std::size_t back = take; back > 0; --back)
+                if ((static_cast<unsigned char>(word[back]) & 0xC0) != 0x80) {
+                    take = back;
+                    break;
+                }
             lines.push_back(lead() + word.substr(0, take));
             word.erase(0, take);
         }
@@ -516,7 +525,9 @@ bool tableTurned(const Comparison& c, const TableOptions& options)
     return std::any_of(rows.begin(), rows.end(), [](const std::string& row) { return row.size() > kTableWidth; });
 }
 
-void writeTable(std::ostream& out, const Comparison& c, const TableOptions& options)
+namespace {
+
+void writeTableText(std::ostream& out, const Comparison& c, const TableOptions& options)
 {
     const bool turned = tableTurned(c, options);
     std::vector<std::string> legend = tableLegend(c);
@@ -572,4 +583,15 @@ void writeTable(std::ostream& out, const Comparison& c, const TableOptions& opti
             for (const std::string& part : wrapped("  " + problem, kTableWidth, "    "))
                 out << part << '\n';
     }
+}
+
+} // namespace
+
+// Names, values and facts come from other machines: no control character
+// of theirs reaches the terminal.
+void writeTable(std::ostream& out, const Comparison& c, const TableOptions& options)
+{
+    std::ostringstream text;
+    writeTableText(text, c, options);
+    out << printable(text.str());
 }

@@ -50,9 +50,16 @@ std::vector<std::string_view> splitWords(std::string_view s)
     }
 }
 
+// A line of a broken or hostile file may hold millions of words: a few more
+// values than any line prints are kept, each cut to a length no real value
+// has, so that a run's memory stays small.
+constexpr std::size_t kMaxValues = 8, kMaxValueLength = 64, kMaxTimeLength = 20;
+
 // A time as "%3.3f" prints it: digits, a point, digits.
 bool isTime(std::string_view word)
 {
+    if (word.size() > kMaxTimeLength)
+        return false;
     const std::size_t point = word.find('.');
     if (point == 0 || point == std::string_view::npos || point + 1 == word.size())
         return false;
@@ -109,8 +116,14 @@ void readResult(std::string_view rest, LineResult& line)
         const std::size_t equals = word.rfind('=');
         if (equals != std::string_view::npos)
             word.remove_prefix(equals + 1);
-        if (!word.empty())
-            line.values.emplace_back(word);
+        if (word.empty())
+            continue;
+        if (line.values.size() == kMaxValues) {
+            line.values.emplace_back("...");
+            break;
+        }
+        line.values.emplace_back(word.size() > kMaxValueLength ? std::string(word.substr(0, kMaxValueLength)) + "..."
+                                                                : std::string(word));
     }
 }
 
