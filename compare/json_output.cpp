@@ -41,6 +41,10 @@ json runJson(const Run& run, bool used)
                       {"mark", markName(result.mark)}};
         if (result.outOfMemory)
             entry["out_of_memory"] = true;
+        if (run.disturbance[line].kind != session::Disturbance::none)
+            entry["disturbed"] = {{"by", run.disturbance[line].kind == session::Disturbance::throttling ? "throttling"
+                                                                                                      : "load"},
+                                  {"lost_share", run.disturbance[line].share}};
         lines.push_back(entry);
     }
     return {{"name", run.name},

@@ -22,7 +22,8 @@
 namespace {
 
 const char kUsage[] = R"(Usage: cpubench-compare [--markdown | --json] [--by-machine] [--html FILE]
-                        [--threshold PERCENT] [--confidence PERCENT] PATH...
+                        [--threshold PERCENT] [--confidence PERCENT]
+                        [--keep-disturbed] PATH...
        cpubench-compare --history [--json] [--html FILE] [--threshold PERCENT]
                         [--confidence PERCENT] DIR...
 Compares saved cpubench transcripts ("cpubench </dev/null > FILE", or the text
@@ -60,6 +61,12 @@ between the runs before and after a session, tested like a comparison) with
 the machine.json facts that changed at that session, one-session excursions
 apart, and the session where a machine's values turned wrong.
 
+A session recorded by cpubench-record has a session.json with what else the
+system did while each line ran. A line that others took more than 3% of its
+time from, or that ran during thermal throttling, is named "disturbed" and
+left out of its machine's statistics; a session whose recording was stopped
+early is named incomplete.
+
 Options:
   --history     show each DIR's sessions over time, with the changes
   --markdown    print the table as Markdown
@@ -74,6 +81,8 @@ Options:
                 the width of "same" (default 2)
   --confidence PERCENT
                 the level of the intervals (default 95; 50 to 99.9)
+  --keep-disturbed
+                name disturbed lines but keep them in the statistics
   --help        print this help and exit
 
 Exit status: 0 every run complete with exact values; 1 a wrong value or an
@@ -161,7 +170,7 @@ int main(int argc, char** argv)
 {
     TableOptions table;
     VerdictSettings verdicts;
-    bool json = false, history = false;
+    bool json = false, history = false, keepDisturbed = false;
     std::string htmlFile;
     bool optionsEnd = false;
     std::vector<std::string> paths;
@@ -179,6 +188,8 @@ int main(int argc, char** argv)
             json = true;
         else if (arg == "--history")
             history = true;
+        else if (arg == "--keep-disturbed")
+            keepDisturbed = true;
         else if (arg == "--html" || arg.rfind("--html=", 0) == 0) {
             if (arg == "--html" && i + 1 == argc)
                 return usageError("--html needs a file name");
@@ -222,6 +233,7 @@ int main(int argc, char** argv)
         for (const std::string& error : read.errors)
             std::cerr << "cpubench-compare: " << error << '\n';
         unusable = unusable || !read.errors.empty();
+        read.machine.keepDisturbed = keepDisturbed;
         if (!read.machine.infoError.empty())
             std::cerr << "cpubench-compare: " << read.machine.infoError << '\n';
         machines.push_back(std::move(read.machine));

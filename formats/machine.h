@@ -9,6 +9,7 @@
 // files is a session; the others are ignored.
 #pragma once
 
+#include "session.h"
 #include "transcript.h"
 
 #include <map>
@@ -20,6 +21,11 @@
 struct Run {
     std::string name; // as named in messages: the file, or machine/file
     Transcript transcript;
+    // What the recorder saw while each line ran (session.json), when a
+    // recorder wrote the run.
+    std::array<std::optional<session::LineFigures>, expected::kLineCount> figures{};
+    // Per line: whether those figures call it disturbed, and by how much.
+    std::array<session::LineJudgement, expected::kLineCount> disturbance{};
 };
 
 // What machine.json says; every field optional (an empty text or map is an
@@ -63,6 +69,15 @@ inline constexpr std::pair<const char*, std::string MachineInfo::*> kInfoTexts[]
     {"governor", &MachineInfo::governor},
     {"cpubench_version", &MachineInfo::cpubenchVersion},
 };
+// The whole-number fields with their keys; "mitigations" is the one object.
+inline constexpr std::pair<const char*, std::optional<long long> MachineInfo::*> kInfoNumbers[] = {
+    {"logical_cpus", &MachineInfo::logicalCpus},
+    {"memory_mib", &MachineInfo::memoryMib},
+};
+
+// machine.json's text of `info`: every present field, keys in name order,
+// as cpubench-record writes it and parseMachineInfo reads it.
+std::string writeMachineInfo(const MachineInfo& info);
 
 // Every field of `info` that is present, as its machine.json key and its
 // text, in a fixed order: processor, logical_cpus, memory_mib, os, kernel,
@@ -95,6 +110,11 @@ struct Machine {
     // Remarks from reading that change no exit status (runs of an earlier
     // layout left out); the comparison's notes carry them.
     std::vector<std::string> notes;
+    // A recorded session that did not run to its end: why, as session.json
+    // says (empty for a complete session, or one without session.json).
+    std::string incomplete{};
+    // Disturbed lines are named but stay in the statistics.
+    bool keepDisturbed = false;
 };
 
 // The outcome of reading one path: a machine, or the errors that make it
