@@ -130,7 +130,7 @@ bool writeHtmlFile(const std::string& file, Write write)
 }
 
 int showHistory(const std::vector<std::string>& paths, const VerdictSettings& verdicts, bool json,
-                const std::string& htmlFile)
+                const std::string& htmlFile, bool keepDisturbed)
 {
     std::vector<History> histories;
     bool unusable = false;
@@ -143,6 +143,8 @@ int showHistory(const std::vector<std::string>& paths, const VerdictSettings& ve
             std::cerr << "cpubench-compare: " << error << '\n';
         if (history.sessions.empty())
             unusable = true;
+        for (Session& session : history.sessions)
+            session.machine.keepDisturbed = keepDisturbed;
         histories.push_back(std::move(history));
     }
     if (unusable)
@@ -223,7 +225,7 @@ int main(int argc, char** argv)
     if (history) {
         if (table.markdown || table.byMachine)
             return usageError("--history takes no --markdown or --by-machine");
-        return showHistory(paths, verdicts, json, htmlFile);
+        return showHistory(paths, verdicts, json, htmlFile, keepDisturbed);
     }
 
     std::vector<Machine> machines;
