@@ -92,7 +92,7 @@ if(WIN32)
     # it is unpacked: the programs, the GMP DLL beside them, the texts with
     # Windows line endings, and what GMP's licence asks to pass on with its
     # DLL: the licence texts and the complete source.
-    install(TARGETS cpubench cpubench-compare RUNTIME DESTINATION .)
+    install(TARGETS cpubench cpubench-compare cpubench-record RUNTIME DESTINATION .)
     install(FILES ${GMP_DLL} DESTINATION .)
     # README.txt and CONTRIBUTING.txt beside the programs, the guides in doc.
     install_guides(. .txt)

@@ -33,7 +33,7 @@ file ('-' reads standard input). A PATH that is a directory is one machine
 named by the directory: its runs are the *.txt files in it, and an optional
 machine.json describes it (processor, logical_cpus, memory_mib, os, kernel,
 virtualization, microcode, firmware_vendor, firmware_version, firmware_date,
-mitigations, glibc, gmp, gmp_version, governor, cpubench_version). A
+mitigations, glibc, c_runtime, gmp, gmp_version, governor, cpubench_version). A
 directory whose sub-directories hold *.txt files is a machine's history, a
 session folder per lab run named by its start (2026-12-08T14.05Z): its newest
 session is compared, with its own machine.json, and a note says which.

@@ -277,6 +277,7 @@ void visitFacts(const MachineInfo& a, const MachineInfo& b, Visit visit)
         }
     }
     text("glibc", &MachineInfo::glibc);
+    text("c_runtime", &MachineInfo::cRuntime);
     text("gmp", &MachineInfo::gmp);
     text("gmp_version", &MachineInfo::gmpVersion);
     text("governor", &MachineInfo::governor);

@@ -45,6 +45,7 @@ struct MachineInfo {
     // by the name of its file in /sys/devices/system/cpu/vulnerabilities/.
     std::map<std::string, std::string> mitigations;
     std::string glibc;           // glibc: the C library's version
+    std::string cRuntime;        // c_runtime: Windows' C runtimes and their versions
     std::string gmp;             // gmp: the file libgmp.so.10 resolves to
     std::string gmpVersion;      // gmp_version
     std::string governor;        // governor: cpu0's frequency governor
@@ -64,6 +65,7 @@ inline constexpr std::pair<const char*, std::string MachineInfo::*> kInfoTexts[]
     {"firmware_version", &MachineInfo::firmwareVersion},
     {"firmware_date", &MachineInfo::firmwareDate},
     {"glibc", &MachineInfo::glibc},
+    {"c_runtime", &MachineInfo::cRuntime},
     {"gmp", &MachineInfo::gmp},
     {"gmp_version", &MachineInfo::gmpVersion},
     {"governor", &MachineInfo::governor},
@@ -82,7 +84,7 @@ std::string writeMachineInfo(const MachineInfo& info);
 // Every field of `info` that is present, as its machine.json key and its
 // text, in a fixed order: processor, logical_cpus, memory_mib, os, kernel,
 // virtualization, microcode, firmware_vendor, firmware_version,
-// firmware_date, "mitigations.<flaw>" per flaw in name order, glibc, gmp,
+// firmware_date, "mitigations.<flaw>" per flaw in name order, glibc, c_runtime, gmp,
 // gmp_version, governor, cpubench_version. Absent fields are left out, so
 // two lists are compared by key (factChanges does).
 std::vector<std::pair<std::string, std::string>> machineFacts(const MachineInfo& info);
