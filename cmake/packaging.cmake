@@ -35,7 +35,7 @@ set(CPUBENCH_STAGE_DIR ${CMAKE_BINARY_DIR}/package-files)
 # the report picture. tests/linkcheck.py checks the links of the Linux
 # copies; the package tests fail when a package lacks a guide of doc/.
 set(CPUBENCH_GUIDES README.md CONTRIBUTING.md
-    doc/output.md doc/comparing.md doc/lab.md doc/windows.md doc/packaging.md)
+    doc/output.md doc/recording.md doc/comparing.md doc/lab.md doc/windows.md doc/packaging.md)
 set(CPUBENCH_DOC_STAGE_DIR ${CPUBENCH_STAGE_DIR}/docs)
 if(WIN32)
     set(docStyle windows)
