@@ -29,6 +29,23 @@ json textOrNull(const std::string& text)
     return text.empty() ? json(nullptr) : json(text);
 }
 
+// What the recorder saw while the line ran, and whether that makes it
+// disturbed.
+json figuresJson(const session::LineFigures& f, const session::LineJudgement& judgement)
+{
+    const auto optional = [](const auto& value) { return value ? json(*value) : json(nullptr); };
+    const char* by = judgement.kind == session::Disturbance::throttling ? "throttling"
+                     : judgement.kind == session::Disturbance::load     ? "load"
+                                                                        : nullptr;
+    return {{"seconds", f.seconds},
+            {"other_cpu_s", optional(f.otherCpu)},
+            {"steal_s", optional(f.steal)},
+            {"run_delay_s", optional(f.runDelay)},
+            {"throttle_events", optional(f.throttle)},
+            {"lost_share", judgement.share},
+            {"disturbed", by == nullptr ? json(nullptr) : json(by)}};
+}
+
 json runJson(const Run& run, bool used)
 {
     json lines = json::array();
@@ -41,6 +58,8 @@ json runJson(const Run& run, bool used)
                       {"mark", markName(result.mark)}};
         if (result.outOfMemory)
             entry["out_of_memory"] = true;
+        if (run.figures[line])
+            entry["recorded"] = figuresJson(*run.figures[line], run.disturbance[line]);
         lines.push_back(entry);
     }
     return {{"name", run.name},

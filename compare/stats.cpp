@@ -22,6 +22,36 @@ std::string joined(const std::vector<std::string>& texts, const char* separator)
     return text;
 }
 
+// A line the recorder saw disturbed is left out of the statistics unless
+// the machine keeps such lines.
+bool leftOutDisturbed(const Machine& machine, const Run& run, std::size_t line)
+{
+    return !machine.keepDisturbed && run.disturbance[line].kind != session::Disturbance::none;
+}
+
+// One note per disturbed line: the run, the line, what the system saw.
+void disturbanceNotes(Comparison& c, std::size_t m)
+{
+    const Machine& machine = c.machines[m];
+    for (std::size_t r = 0; r < machine.runs.size(); ++r) {
+        const Run& run = machine.runs[r];
+        for (std::size_t line = 0; line < kLines.size(); ++line) {
+            const session::LineJudgement& judgement = run.disturbance[line];
+            if (judgement.kind == session::Disturbance::none || !run.figures[line])
+                continue;
+            char share[32];
+            std::snprintf(share, sizeof share, "%.1f%%", judgement.share * 100);
+            const std::string what =
+                judgement.kind == session::Disturbance::throttling
+                    ? std::to_string(run.figures[line]->throttle.value_or(0)) + " thermal throttling event(s)"
+                    : std::string("others took ") + share + " of its time";
+            c.notes.push_back("disturbed: " + run.name + ": " + std::string(kLines[line].label) + ": " + what +
+                              (machine.keepDisturbed ? " (kept in the statistics by --keep-disturbed)"
+                                                     : "; left out of the statistics (--keep-disturbed keeps it)"));
+        }
+    }
+}
+
 // The statistics of one line over the runs marked in `used`.
 LineStats lineStats(const Machine& machine, const std::vector<bool>& used, std::size_t line)
 {
@@ -40,7 +70,7 @@ LineStats lineStats(const Machine& machine, const std::vector<bool>& used, std::
             stats.mark = Mark::wrong;
         else if (stats.mark == Mark::missing)
             stats.mark = result.mark;
-        if (!result.time.empty()) {
+        if (!result.time.empty() && !leftOutDisturbed(machine, machine.runs[r], line)) {
             times.push_back({std::strtod(result.time.c_str(), nullptr), &result.time});
             stats.times.push_back(times.back().seconds);
             stats.timeRuns.push_back(r);
@@ -285,6 +315,10 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
             for (const std::string& problem : run.transcript.problems)
                 c.problems.push_back(run.name + ": " + problem);
         }
+        if (!machine.incomplete.empty())
+            c.problems.push_back(machine.name + (machine.session.empty() ? "" : "/" + machine.session) +
+                                 ": the recorded session is incomplete: " + machine.incomplete);
+        disturbanceNotes(c, m);
         if (stats.flagged && machine.runs.size() > 1)
             c.notes.push_back(machine.name + ": " +
                               (stats.fromFlawedRuns ? "no run is complete with exact values; its figures come from all "
