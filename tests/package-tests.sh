@@ -3,26 +3,32 @@
 # the source, and checks what the README and doc/packaging.md promise of
 # them.
 #
-# Usage (as root): tests/package-tests.sh PACKAGE_DIR DEBIAN11_DIR
-#   e.g. scripts/build-linux-packages.sh
-#        tests/package-tests.sh build/packages build/bullseye
+# Usage (as root): tests/package-tests.sh PACKAGE_DIR DEBIAN11_DIR RELEASE_DIR
+#   e.g. cmake --workflow --preset release
+#        scripts/build-linux-packages.sh
+#        tests/package-tests.sh build/packages build/bullseye build/release
 #
 # DEBIAN11_DIR holds the Debian 11 roots the build script makes: minbase
 # (as debootstrap made it, without libgomp1) and root (with the build
 # dependencies, among them libgomp1 and libgmp10). Both are left as they
-# were: the .deb is installed into a throwaway copy of minbase.
+# were: the .deb is installed into a throwaway copy of minbase. RELEASE_DIR
+# is the build of the release preset, from the same tree.
 #
 # - The checks of the machine code (codecheck.py) on the Debian 11 build.
+# - The loops of the workloads in the programs the packages ship are those
+#   of the release preset's build, registers and addresses aside
+#   (sameloops.py), so that a run of a package and a run of one's own
+#   build time the same instructions.
 # - Host checks: the .deb's files and declared dependencies, the man pages
 #   (groff without warnings), the C++ and GCC runtimes linked in; the
 #   newest glibc that cpubench needs is at most Debian 11's (2.31) and at
 #   most what doc/packaging.md says (which the README's install table
-#   repeats); cpubench-compare needs no library at all.
+#   repeats); cpubench-compare and cpubench-record need no library at all.
 # - Every package holds the README and every guide of the source's doc/:
 #   the .deb compressed, the tarball's copies with links that resolve.
-# - The tarball, unpacked, runs a whole transcript on this machine and in
-#   the Debian 11 root; the packaged cpubench-compare finds it complete and
-#   exact (exit 0).
+# - The tarball, unpacked, records a session on this machine with its
+#   cpubench-record and runs a whole transcript in the Debian 11 root; the
+#   packaged cpubench-compare finds them complete and exact (exit 0).
 # - The .deb installs with apt-get into Debian 11 with its dependencies
 #   from that release, runs there, and is removed again.
 # - cpubench-compare checks a transcript in a root that holds nothing but
@@ -31,8 +37,8 @@
 #   its programs are the tarball's.
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-    echo "usage: $0 PACKAGE_DIR DEBIAN11_DIR" >&2
+if [ $# -ne 3 ]; then
+    echo "usage: $0 PACKAGE_DIR DEBIAN11_DIR RELEASE_DIR" >&2
     exit 2
 fi
 [ "$(id -u)" -eq 0 ] || { echo "$0: the Debian 11 roots need root (chroot)" >&2; exit 2; }
@@ -40,6 +46,8 @@ packages=$(cd "$1" && pwd)
 debian11=$(cd "$2" && pwd)
 [ -d "$debian11/minbase" ] && [ -d "$debian11/root" ] \
     || { echo "$0: no Debian 11 roots in $debian11 (scripts/build-linux-packages.sh makes them)" >&2; exit 2; }
+release=$(cd "$3" && pwd)/cpubench
+[ -x "$release" ] || { echo "$0: no $release (cmake --workflow --preset release builds it)" >&2; exit 2; }
 source=$(cd "$(dirname "$0")/.." && pwd)
 # The README and the guides every package carries, as the source lays them
 # out, and the picture.
@@ -100,9 +108,11 @@ check_tree() {
     grep -Eq 'NEEDED.*(libstdc\+\+|libgcc_s)' <<< "$(objdump -p "$bin/cpubench")" \
         && fail "cpubench links the C++ or GCC runtime dynamically"
     # Fully static: no program interpreter and no library to load.
-    grep -q 'INTERP' <<< "$(readelf -lW "$bin/cpubench-compare")" && fail "cpubench-compare has a program interpreter"
-    grep -q 'NEEDED' <<< "$(readelf -dW "$bin/cpubench-compare")" && fail "cpubench-compare needs a shared library"
-    for name in cpubench cpubench-compare; do
+    for name in cpubench-compare cpubench-record; do
+        grep -q 'INTERP' <<< "$(readelf -lW "$bin/$name")" && fail "$name has a program interpreter"
+        grep -q 'NEEDED' <<< "$(readelf -dW "$bin/$name")" && fail "$name needs a shared library"
+    done
+    for name in cpubench cpubench-compare cpubench-record; do
         local page=$man/$name.1.gz
         if [ -f "$page" ]; then
             local warnings
@@ -166,15 +176,27 @@ top=("$work"/tar/*)
 [ ${#top[@]} -eq 1 ] || fail "the tarball holds ${#top[@]} top-level entries, not one folder"
 tree=${top[0]}
 check_tree "$tree/bin" "$tree/share/man/man1"
+
+echo "== the loops of the shipped cpubench and of the release build"
+# The Debian 11 build before stripping has the symbols to find the loops
+# by; the .deb's and the tarball's programs must be that build (the RPM's
+# is the tarball's, checked below).
+python3 "$source/tests/sameloops.py" --stripped "$work/deb/usr/bin/cpubench" --stripped "$tree/bin/cpubench" \
+    "$release" "$debian11/root/build/cpubench" >"$work/sameloops.txt" 2>&1 \
+    || { grep -v '^ok' "$work/sameloops.txt" >&2 || true; fail "the shipped cpubench does not run the release build's loops (tests/sameloops.py)"; }
 for guide in "${guides[@]}" doc/report.png; do
     [ -f "$tree/share/doc/cpubench/$guide" ] || fail "the tarball lacks share/doc/cpubench/$guide"
 done
 python3 "$source/tests/linkcheck.py" "$tree/share/doc/cpubench" || fail "the tarball's guides have broken links"
-# A run on this machine, from the unpacked folder, with GMP from the system.
+# A run on this machine, from the unpacked folder, with GMP from the system,
+# recorded by the tarball's recorder, which finds the benchmark beside it.
 status=0
-"$tree/bin/cpubench" </dev/null >"$work/host.txt" || status=$?
-[ $status -eq 0 ] || fail "cpubench ended with status $status"
-"$tree/bin/cpubench-compare" "$work/host.txt" || fail "the transcript made on this machine is not complete and exact"
+"$tree/bin/cpubench-record" --runs 1 "$work/host" >"$work/record.log" || status=$?
+[ $status -eq 0 ] || { cat "$work/record.log" >&2; fail "cpubench-record ended with status $status"; }
+packaged=$(basename "$tarball" | sed -E 's/^cpubench-(.*)-linux-x86_64[.]tar[.]gz$/\1/')
+grep -q '"cpubench_version": "'"$packaged"'"' "$work"/host/*/machine.json \
+    || fail "the recorder's machine.json does not name cpubench $packaged"
+"$tree/bin/cpubench-compare" "$work/host" || fail "the session recorded on this machine is not complete and exact"
 
 echo "== the tarball in Debian 11"
 mkdir -p "$inroot"
@@ -204,9 +226,9 @@ at_most "$newest" "$debian11Glibc" || fail "the RPM requires glibc $newest"
 # Its own files only (and the build-id links rpmbuild adds): no folder of
 # the system, such as /usr/bin or /usr/share/man.
 files=$(rpm -qpl "$rpm" | grep -v '^/usr/lib/\.build-id' | LC_ALL=C sort)
-expected=$(printf '%s\n' /usr/bin/cpubench /usr/bin/cpubench-compare /usr/share/doc/cpubench \
+expected=$(printf '%s\n' /usr/bin/cpubench /usr/bin/cpubench-compare /usr/bin/cpubench-record /usr/share/doc/cpubench \
     /usr/share/doc/cpubench/LICENSE /usr/share/doc/cpubench/doc /usr/share/doc/cpubench/doc/report.png \
-    /usr/share/man/man1/cpubench-compare.1.gz /usr/share/man/man1/cpubench.1.gz \
+    /usr/share/man/man1/cpubench-compare.1.gz /usr/share/man/man1/cpubench-record.1.gz /usr/share/man/man1/cpubench.1.gz \
     "${guides[@]/#//usr/share/doc/cpubench/}" | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "the RPM's files are"$'\n'"$files"$'\n'"not"$'\n'"$expected"
 flags=$(rpm -qp --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' "$rpm")
@@ -217,7 +239,7 @@ for guide in "${guides[@]}" doc/report.png; do
         || fail "the RPM does not mark $guide as documentation"
 done
 # The same programs as the tarball (rpm lists each file's SHA-256).
-for name in cpubench cpubench-compare; do
+for name in cpubench cpubench-compare cpubench-record; do
     digest=$(rpm -qp --dump "$rpm" | awk -v path="/usr/bin/$name" '$1 == path {print $4}')
     [ "$digest" = "$(sha256sum <"$tree/bin/$name" | cut -d' ' -f1)" ] || fail "the RPM's $name is not the tarball's"
 done

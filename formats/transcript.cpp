@@ -1,6 +1,8 @@
 #include "transcript.h"
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstddef>
 
 namespace {
@@ -65,6 +67,14 @@ bool isTime(std::string_view word)
         if (i != point && std::isdigit(static_cast<unsigned char>(word[i])) == 0)
             return false;
     return true;
+}
+
+// A time that a line of a real run can take: above zero (every line does
+// work for far longer than the clock's millisecond) and below a day.
+bool possibleTime(const std::string& time)
+{
+    const double seconds = std::strtod(time.c_str(), nullptr);
+    return std::isfinite(seconds) && seconds > 0 && seconds < expected::kLongestTime;
 }
 
 // A UTF-16 LE text (with its byte order mark) as 8-bit text: every result
@@ -170,7 +180,12 @@ void check(Transcript& t)
             line.mark = Mark::unchecked;
             continue;
         }
-        if (line.time.empty())
+        if (!line.time.empty() && !possibleTime(line.time)) {
+            // Kept out of every statistic: a ratio to it would be 0 or infinite.
+            t.problems.push_back("impossible time: " + label + ": " + line.time + " s (a run's line takes more than 0 s"
+                                 " and less than " + std::to_string(static_cast<long>(expected::kLongestTime)) + " s)");
+            line.time.clear();
+        } else if (line.time.empty())
             t.problems.push_back("incomplete: " + label + ": no time (line cut off?)");
         checkValues(kLines[i], line, t.problems);
     }

@@ -131,7 +131,9 @@ bool addRun(Machine& machine, const std::string& path, const std::string& runNam
         errors.push_back(error);
         return false;
     }
-    Run run{runName, readTranscript(bytes)};
+    Run run;
+    run.name = runName;
+    run.transcript = readTranscript(bytes);
     if (!run.transcript.recognised()) {
         errors.push_back(path + ": not a cpubench transcript");
         return false;
@@ -161,6 +163,7 @@ std::string directoryName(const std::string& path)
 struct Listing {
     std::vector<std::string> transcripts;
     bool hasInfo = false;
+    bool hasRecord = false; // session.json, from cpubench-record
     std::vector<std::string> directories;
     // Entries named like a transcript or machine.json that are no regular
     // file (a FIFO, a device, a socket, a dangling link), each as a note.
@@ -201,6 +204,8 @@ bool listDirectory(const fs::path& dir, bool withDirectories, Listing& listing, 
         if (it->is_regular_file(statError)) {
             if (file.filename() == "machine.json")
                 listing.hasInfo = true;
+            else if (file.filename() == session::kRecordFile)
+                listing.hasRecord = true;
             else if (file.extension() == ".txt")
                 listing.transcripts.push_back(file.filename().string());
         } else if (it->is_directory(statError)) {
@@ -218,6 +223,33 @@ bool listDirectory(const fs::path& dir, bool withDirectories, Listing& listing, 
     return true;
 }
 
+// The recorder's session.json in `dir`: whether the session is complete,
+// and each run's disturbance figures, judged.
+void readRecord(Machine& machine, const fs::path& dir, const std::string& prefix)
+{
+    const std::string path = (dir / session::kRecordFile).string();
+    std::string text, error;
+    session::SessionRecord record;
+    if (readAll(path, text, error))
+        error = session::parseRecord(text, record);
+    if (!error.empty()) {
+        machine.notes.push_back(path + ": " + error + "; the session is compared without the recorder's figures");
+        return;
+    }
+    if (record.state == session::SessionState::recording)
+        machine.incomplete = "the recording did not end (the recorder was stopped or is still at work)";
+    else if (record.state == session::SessionState::incomplete)
+        machine.incomplete = record.reason.empty() ? "stopped early" : record.reason;
+    for (Run& run : machine.runs)
+        for (const session::RunRecord& entry : record.runs)
+            if (prefix + entry.file == run.name)
+                for (std::size_t line = 0; line < expected::kLineCount; ++line) {
+                    run.figures[line] = entry.lines[line];
+                    if (entry.lines[line] && record.cpus > 0)
+                        run.disturbance[line] = session::judgeLine(*entry.lines[line], line, record.cpus);
+                }
+}
+
 // The transcripts of `listing` in `dir` as the machine's runs, each named
 // `prefix` + its file name, and the machine.json beside them; the entries
 // that are no regular file go to `skipped`, after `lead`.
@@ -229,6 +261,8 @@ void readRuns(Machine& machine, const fs::path& dir, const Listing& listing, con
     machine.runs.reserve(listing.transcripts.size());
     for (const std::string& file : listing.transcripts)
         addRun(machine, (dir / file).string(), prefix + file, true, errors);
+    if (listing.hasRecord)
+        readRecord(machine, dir, prefix);
     if (!listing.hasInfo)
         return;
     const std::string infoPath = (dir / "machine.json").string();
@@ -240,25 +274,6 @@ void readRuns(Machine& machine, const fs::path& dir, const Listing& listing, con
         if (!parseError.empty())
             machine.infoError = infoPath + ": " + parseError;
     }
-}
-
-// The sub-directories of `dir` that are sessions (hold transcripts), with
-// their listings, in natural name order.
-std::vector<std::pair<std::string, Listing>> listSessions(const fs::path& dir, const Listing& listing,
-                                                          std::vector<std::string>& errors)
-{
-    std::vector<std::pair<std::string, Listing>> sessions;
-    for (const std::string& name : listing.directories) {
-        Listing inner;
-        std::string error;
-        if (!listDirectory(dir / name, false, inner, error))
-            errors.push_back(error);
-        else if (!inner.transcripts.empty())
-            sessions.emplace_back(name, std::move(inner));
-    }
-    std::sort(sessions.begin(), sessions.end(),
-              [](const auto& a, const auto& b) { return naturalLess(a.first, b.first); });
-    return sessions;
 }
 
 // A session folder's name as the lab playbook makes it: 2026-12-08T14.05Z,
@@ -278,6 +293,35 @@ bool isSessionName(const std::string& name)
     return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(shape.size()) + 1, name.end(), isDigit);
 }
 
+// The sub-directories of `dir` that are sessions (named as sessions are,
+// holding transcripts), with their listings, in natural name order. Any
+// other sub-directory with transcripts (a backup, a copy) is named in a
+// note and left out: by its name it would sort among the sessions.
+std::vector<std::pair<std::string, Listing>> listSessions(const fs::path& dir, const Listing& listing,
+                                                          std::vector<std::string>& errors,
+                                                          std::vector<std::string>& notes)
+{
+    std::vector<std::pair<std::string, Listing>> sessions;
+    for (const std::string& name : listing.directories) {
+        Listing inner;
+        std::string error;
+        if (!listDirectory(dir / name, false, inner, error)) {
+            if (isSessionName(name))
+                errors.push_back(error);
+        } else if (inner.transcripts.empty())
+            continue;
+        else if (isSessionName(name))
+            sessions.emplace_back(name, std::move(inner));
+        else
+            notes.push_back((dir / name).string() + ": not a session folder (sessions are named by their start in "
+                            "UTC, such as 2026-12-08T14.05Z), so its " + std::to_string(inner.transcripts.size()) +
+                            " transcript" + (inner.transcripts.size() == 1 ? " is" : "s are") + " left out");
+    }
+    std::sort(sessions.begin(), sessions.end(),
+              [](const auto& a, const auto& b) { return naturalLess(a.first, b.first); });
+    return sessions;
+}
+
 void readDirectory(const std::string& path, ReadResult& result)
 {
     Machine& machine = result.machine;
@@ -288,7 +332,7 @@ void readDirectory(const std::string& path, ReadResult& result)
         result.errors.push_back(error);
         return;
     }
-    auto sessions = listSessions(path, listing, result.errors);
+    auto sessions = listSessions(path, listing, result.errors, machine.notes);
     if (!result.errors.empty())
         return;
     if (!sessions.empty()) {
@@ -357,6 +401,7 @@ void visitFacts(const MachineInfo& a, const MachineInfo& b, Visit visit)
         }
     }
     text("glibc", &MachineInfo::glibc);
+    text("c_runtime", &MachineInfo::cRuntime);
     text("gmp", &MachineInfo::gmp);
     text("gmp_version", &MachineInfo::gmpVersion);
     text("governor", &MachineInfo::governor);
@@ -415,15 +460,13 @@ std::string parseMachineInfo(const std::string& text, MachineInfo& info)
             return std::string("\"") + key + "\" must be a string";
         read.*field = it->get<std::string>();
     }
-    const std::pair<const char*, std::optional<long long>*> numbers[] = {{"logical_cpus", &read.logicalCpus},
-                                                                         {"memory_mib", &read.memoryMib}};
-    for (const auto& [key, field] : numbers) {
+    for (const auto& [key, field] : kInfoNumbers) {
         const auto it = document.find(key);
         if (it == document.end() || it->is_null())
             continue;
         if (!it->is_number_integer())
             return std::string("\"") + key + "\" must be a whole number";
-        *field = it->get<long long>();
+        read.*field = it->get<long long>();
     }
     if (const auto it = document.find("mitigations"); it != document.end() && !it->is_null()) {
         if (!it->is_object())
@@ -437,6 +480,21 @@ std::string parseMachineInfo(const std::string& text, MachineInfo& info)
     }
     info = std::move(read);
     return "";
+}
+
+std::string writeMachineInfo(const MachineInfo& info)
+{
+    using nlohmann::json;
+    json document = json::object();
+    for (const auto& [key, field] : kInfoTexts)
+        if (!(info.*field).empty())
+            document[key] = info.*field;
+    for (const auto& [key, field] : kInfoNumbers)
+        if (info.*field)
+            document[key] = *(info.*field);
+    if (!info.mitigations.empty())
+        document["mitigations"] = info.mitigations;
+    return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 bool naturalLess(const std::string& a, const std::string& b)
@@ -512,7 +570,7 @@ History readHistory(const std::string& path)
             history.errors.push_back(listError);
             return history;
         }
-        auto sessions = listSessions(path, listing, history.errors);
+        auto sessions = listSessions(path, listing, history.errors, history.notes);
         history.sessions.reserve(sessions.size() + 1);
         const auto add = [&](const std::string& name, const fs::path& dir, const Listing& files,
                              const std::string& prefix) {
