@@ -200,7 +200,8 @@ bool listDirectory(const fs::path& dir, bool withDirectories, Listing& listing, 
     for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
         std::error_code statError;
         const fs::path& file = it->path();
-        const bool named = file.filename() == "machine.json" || file.extension() == ".txt";
+        const bool named = file.filename() == "machine.json" || file.filename() == session::kRecordFile ||
+                           file.extension() == ".txt";
         if (it->is_regular_file(statError)) {
             if (file.filename() == "machine.json")
                 listing.hasInfo = true;
@@ -230,24 +231,13 @@ void readRecord(Machine& machine, const fs::path& dir, const std::string& prefix
     const std::string path = (dir / session::kRecordFile).string();
     std::string text, error;
     session::SessionRecord record;
-    if (readAll(path, text, error))
+    if (readAll(path, kMaxInfoBytes, true, text, error))
         error = session::parseRecord(text, record);
     if (!error.empty()) {
         machine.notes.push_back(path + ": " + error + "; the session is compared without the recorder's figures");
         return;
     }
-    if (record.state == session::SessionState::recording)
-        machine.incomplete = "the recording did not end (the recorder was stopped or is still at work)";
-    else if (record.state == session::SessionState::incomplete)
-        machine.incomplete = record.reason.empty() ? "stopped early" : record.reason;
-    for (Run& run : machine.runs)
-        for (const session::RunRecord& entry : record.runs)
-            if (prefix + entry.file == run.name)
-                for (std::size_t line = 0; line < expected::kLineCount; ++line) {
-                    run.figures[line] = entry.lines[line];
-                    if (entry.lines[line] && record.cpus > 0)
-                        run.disturbance[line] = session::judgeLine(*entry.lines[line], line, record.cpus);
-                }
+    applyRecord(machine, record, prefix);
 }
 
 // The transcripts of `listing` in `dir` as the machine's runs, each named
@@ -409,6 +399,22 @@ void visitFacts(const MachineInfo& a, const MachineInfo& b, Visit visit)
 }
 
 } // namespace
+
+void applyRecord(Machine& machine, const session::SessionRecord& record, const std::string& prefix)
+{
+    if (record.state == session::SessionState::recording)
+        machine.incomplete = "the recording did not end (the recorder was stopped or is still at work)";
+    else if (record.state == session::SessionState::incomplete)
+        machine.incomplete = record.reason.empty() ? "stopped early" : record.reason;
+    for (Run& run : machine.runs)
+        for (const session::RunRecord& entry : record.runs)
+            if (prefix + entry.file == run.name)
+                for (std::size_t line = 0; line < expected::kLineCount; ++line) {
+                    run.figures[line] = entry.lines[line];
+                    if (entry.lines[line] && record.cpus > 0)
+                        run.disturbance[line] = session::judgeLine(*entry.lines[line], line, record.cpus);
+                }
+}
 
 bool MachineInfo::empty() const
 {

@@ -9,11 +9,12 @@
 // files is a session; the others are ignored.
 //
 // Only regular files (or links to them) are read from a folder: a FIFO, a
-// device, a socket or a dangling link named like a transcript or
-// machine.json is skipped and named (Machine::notes, History::errors). A
-// path given by itself may be anything that can be read, such as a pipe.
-// A transcript larger than kMaxTranscriptBytes, or a machine.json larger
-// than kMaxInfoBytes, is refused with an error.
+// device, a socket or a dangling link named like a transcript,
+// machine.json or session.json is skipped and named (Machine::notes,
+// History::errors). A path given by itself may be anything that can be
+// read, such as a pipe. A transcript larger than kMaxTranscriptBytes, or a
+// machine.json or session.json larger than kMaxInfoBytes, is refused with
+// an error.
 #pragma once
 
 #include "session.h"
@@ -177,6 +178,11 @@ struct History {
 };
 
 History readHistory(const std::string& path);
+
+// What the recorder's session.json says of a session, applied to its
+// machine: whether the recording ended, and each run's figures (the runs
+// named `prefix` + the record's file name) with their judgement.
+void applyRecord(Machine& machine, const session::SessionRecord& record, const std::string& prefix);
 
 // Reads machine.json's text; unknown fields are ignored, a field of the
 // wrong type is an error. Returns the error, empty when the text is usable.

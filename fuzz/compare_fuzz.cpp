@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -23,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     fuzz::Options options;
     std::vector<Machine> machines;
+    std::vector<std::string> records(kMaxMachines); // session.json per machine
     std::size_t runs = 0;
     for (fuzz::Part& part : fuzz::splitParts(data, size)) {
         if (part.kind == 'O')
@@ -37,7 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string error = parseMachineInfo(part.body, machines.back().info);
             if (!error.empty())
                 machines.back().infoError = machines.back().name + "/machine.json: " + error;
-        } else if (part.kind == 'R' && runs < kMaxRuns) {
+        } else if (part.kind == 'D')
+            records[machines.size() - 1] = part.body;
+        else if (part.kind == 'R' && runs < kMaxRuns) {
             Transcript t = readTranscript(part.body);
             if (!t.recognised())
                 continue; // the reader refuses it
@@ -45,11 +49,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++runs;
         }
     }
-    // The reader gives no machine without a run.
+    // The reader gives no machine without a run; it applies session.json
+    // once the runs are read.
     std::vector<Machine> usable;
-    for (Machine& machine : machines)
+    for (std::size_t m = 0; m < machines.size(); ++m) {
+        Machine& machine = machines[m];
+        session::SessionRecord record;
+        if (!records[m].empty() && session::parseRecord(records[m], record).empty())
+            applyRecord(machine, record, machine.name + "/");
         if (!machine.runs.empty())
             usable.push_back(std::move(machine));
+    }
     if (usable.empty())
         return 0;
 

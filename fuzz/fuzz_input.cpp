@@ -40,7 +40,7 @@ std::vector<Part> splitParts(const std::uint8_t* data, std::size_t size)
         const bool lineFeed = stop < text.size();
         start = stop + 1;
         if (line.size() >= 3 && line.substr(0, 2) == "@@" &&
-            std::string_view("OMSJR").find(line[2]) != std::string_view::npos) {
+            std::string_view("OMSJDR").find(line[2]) != std::string_view::npos) {
             Part part;
             part.kind = line[2];
             part.name = std::string(line.substr(std::min<std::size_t>(4, line.size())));

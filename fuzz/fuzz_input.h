@@ -8,6 +8,9 @@
 //   @@M <name>      a new machine (a new history in the history target)
 //   @@S <name>      a new session of the current history (history only)
 //   @@J             the following lines are the machine.json
+//   @@D             the following lines are the recorder's session.json
+//                   (its state and the runs' disturbance figures), applied
+//                   once every part is read
 //   @@R <name>      the following lines are a run's transcript
 // Text before the first header is ignored. The number of machines, sessions
 // and runs is capped so that one input stays fast.
@@ -24,7 +27,7 @@
 namespace fuzz {
 
 struct Part {
-    char kind = 0;      // 'O', 'M', 'S', 'J' or 'R'
+    char kind = 0;      // 'O', 'M', 'S', 'J', 'D' or 'R'
     std::string name;   // the rest of the header line
     std::string body;   // the lines up to the next header
 };

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Options options;
     std::vector<History> histories;
     std::size_t sessions = 0, runs = 0;
+    // session.json per session, applied once the runs are read.
+    std::vector<std::tuple<std::size_t, std::size_t, session::SessionRecord, std::string>> records;
     for (fuzz::Part& part : fuzz::splitParts(data, size)) {
         if (part.kind == 'O')
             options = fuzz::parseOptions(part.name);
@@ -43,6 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string error = parseMachineInfo(part.body, machine.info);
             if (!error.empty())
                 machine.infoError = machine.source + "/machine.json: " + error;
+        } else if (part.kind == 'D') {
+            Session& current = histories.back().sessions.back();
+            session::SessionRecord record;
+            if (session::parseRecord(part.body, record).empty())
+                records.emplace_back(histories.size() - 1, histories.back().sessions.size() - 1, std::move(record),
+                                     histories.back().name + "/" + current.name + "/");
         } else if (part.kind == 'R' && runs < kMaxRuns) {
             Transcript t = readTranscript(part.body);
             if (!t.recognised())
@@ -52,6 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++runs;
         }
     }
+    for (const auto& [h, s, record, prefix] : records)
+        applyRecord(histories[h].sessions[s].machine, record, prefix);
     // The reader drops a session without runs, and a history without
     // sessions ends the program before the analysis.
     for (History& h : histories)

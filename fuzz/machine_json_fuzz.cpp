@@ -1,23 +1,55 @@
-// The machine.json reader on any bytes, and what is made of a description
-// it accepts: its facts, their changes, and its JSON.
+// The readers of the JSON a host writes beside its runs, on any bytes:
+// machine.json (and what is made of a description it accepts: its facts,
+// their changes, its JSON) and the recorder's session.json (its state and
+// each run's disturbance figures, judged, and written back the same).
 //
-// When machine.json gains fields (the recorder's disturbance figures), they
-// are read by parseMachineInfo and shown through machineFacts and infoJson:
-// this target reaches them without a change; add a seed that has them to
-// corpus/machine_json/ and their keys to machine_json.dict.
+// A new field of machine.json is read by parseMachineInfo and shown
+// through machineFacts and infoJson, one of session.json by parseRecord:
+// this target reaches it without a change; add a seed that has it to
+// corpus/machine_json/ and its key to machine_json.dict.
 #include "fuzz_input.h"
 #include "json_output.h"
 #include "machine.h"
 #include "printable.h"
+#include "session.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+namespace {
+
+void recordFigures(const std::string& text)
+{
+    session::SessionRecord record;
+    const std::string error = session::parseRecord(text, record);
+    fuzz::requireTerminalSafe(printable(error), "session.json error");
+    if (!error.empty())
+        return;
+    for (const session::RunRecord& run : record.runs)
+        for (std::size_t line = 0; line < run.lines.size(); ++line)
+            if (run.lines[line] && record.cpus > 0)
+                session::judgeLine(*run.lines[line], line, record.cpus);
+    // What the recorder writes, it reads back.
+    session::SessionRecord again;
+    const std::string written = session::writeRecord(record);
+    if (!session::parseRecord(written, again).empty() || again.runs.size() != record.runs.size()) {
+        std::fprintf(stderr, "session.json not read back as written:\n%s\n", written.c_str());
+        std::abort();
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    recordFigures(text);
     MachineInfo info;
-    const std::string error = parseMachineInfo(std::string(reinterpret_cast<const char*>(data), size), info);
+    const std::string error = parseMachineInfo(text, info);
     fuzz::requireTerminalSafe(printable(error), "error");
     if (!error.empty())
         return 0;

@@ -82,6 +82,32 @@ def machine(name, some_runs, info=None):
     return text
 
 
+# The recorder's session.json: its state and each run's figures per line.
+labels = ["double mul log", "SSE2 _mm_mul_pd", "GMP mpz_pow_ui", "INT64MulDiv128", "4Kern MulDiv128",
+          "8Kern MulDiv128", "18KernMulDiv128", "MUL-Mod 32 Bit", "Copy 2 GB"]
+
+
+def record(count, state="complete", busy=(), cpus=2, reason=""):
+    runs = []
+    for i in range(1, count + 1):
+        lines = []
+        for j, label in enumerate(labels):
+            other = 0.9 if (i, j) in busy else 0.004
+            lines.append({"line": label, "seconds": 1.0 + j / 4, "other_cpu_s": other, "steal_s": 0.0 if j % 2 else None,
+                          "run_delay_s": 0.01 * (i in [x for x, _ in busy]), "throttle_events": 1 if (i, j) == (2, 8) else 0})
+        runs.append({"file": "run-%d.txt" % i, "status": "complete" if i < count or state == "complete" else "interrupted",
+                     "exit_status": 0, "lines": lines})
+    return json.dumps({"recorder": "cpubench-record 1.1.0", "state": state, "reason": reason,
+                       "runs_planned": count, "logical_cpus": cpus, "runs": runs}, indent=2).encode()
+
+
+save('machine_json', record(4))
+save('machine_json', record(3, "incomplete", busy=((1, 0), (3, 5)), reason="interrupted"))
+save('machine_json', record(2, "recording", cpus=64))
+save('machine_json', b'{"state": "complete", "runs_planned": 1, "logical_cpus": 0, "runs": [{"file": "run-1.txt", '
+                     b'"status": "failed", "exit_status": 1, "lines": [{"line": "Copy 2 GB", "seconds": 1e308, '
+                     b'"other_cpu_s": 0, "throttle_events": 9223372036854775807}]}]}')
+
 # The comparison.
 save('compare', machine(b'one', runs[:1]))
 save('compare', machine(b'a', runs[:4], infos[0]) + machine(b'b', [scaled(x, 1.1) for x in runs[4:8]], infos[1]))
@@ -93,6 +119,8 @@ save('compare', machine(b'base', runs[:5]) +
 save('compare', machine(b'esc\x1b[31mRED', runs[:4], b'{"processor": "x\\u001b]0;title\\u0007", "os": "<script>alert(1)</script>"}') +
      machine(b'<img src=x onerror=alert(1)>\xc2\x9b\xff', runs[4:8], b'{"kernel": "\\" onmouseover=\\"x", "mitigations": {"a\\u0000": "\\u007f"}}') +
      machine(b'\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e-machine-with-a-very-long-name-' * 3, runs[8:12]))
+save('compare', machine(b'rec', runs[:4], infos[0]) + b'@@D\n' + record(4, busy=((2, 1),)) +
+     machine(b'busy', [scaled(x, 1.05) for x in runs[4:8]]) + b'@@D\n' + record(4, "incomplete", busy=((1, 2), (4, 7)), reason="stopped"))
 save('compare', b'@@O b\n' + b''.join(machine(b'm%d' % i, runs[i * 3:i * 3 + 3], infos[i % 3]) for i in range(10)))
 
 # The history.
@@ -118,5 +146,7 @@ save('history', history(b'host-b', [(b'2026-12-01T10.00Z', infos[1], runs[:5]),
      history(b'host-c', [(b'2026-12-01T10.00Z', None, runs[20:23])]))
 save('history', history(b'h\x1b[2J', [(b'2026-12-0%dT1\x07.05Z\x9b\xff' % d, infos[2], runs[d * 2:d * 2 + 2])
                                       for d in range(1, 6)]))
+save('history', history(b'rec', [(b'2026-12-0%dT09.00Z' % d, infos[0], runs[d * 4:d * 4 + 4]) for d in range(1, 5)])
+     .replace(b'@@S 2026-12-04T09.00Z\n', b'@@S 2026-12-04T09.00Z\n@@D\n' + record(4, "recording", busy=((1, 3),)) + b'\n'))
 save('history', history(b'many', [(b'2026-%02d-01T00.00Z' % (i % 12 + 1) + (b'-%d' % i if i >= 12 else b''),
                                    None, [scaled(runs[i % 30], 1 + (i % 7) / 50)]) for i in range(60)]))
