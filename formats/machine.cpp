@@ -230,7 +230,7 @@ void readRecord(Machine& machine, const fs::path& dir, const std::string& prefix
     const std::string path = (dir / session::kRecordFile).string();
     std::string text, error;
     session::SessionRecord record;
-    if (readAll(path, text, error))
+    if (readAll(path, kMaxInfoBytes, true, text, error))
         error = session::parseRecord(text, record);
     if (!error.empty()) {
         machine.notes.push_back(path + ": " + error + "; the session is compared without the recorder's figures");
