@@ -305,10 +305,9 @@ TEST(CompareStats, FlawedRunsAreLeftOut)
 
 TEST(CompareStats, ImpossibleTimesAreFlawsOfTheirRuns)
 {
-    // A line cannot take no time, nor longer than a day, nor more than a
-    // double holds: the run is left out as a wrong one is.
-    const std::string huge(400, '9');
-    for (const std::string& time : std::vector<std::string>{"0.000", "90000.000", huge + ".000"}) {
+    // A line cannot take no time, nor a day or longer: the run is left out
+    // as a wrong one is.
+    for (const std::string& time : std::vector<std::string>{"0.000", "90000.000"}) {
         const Comparison c = compare({lab("base", {"1.000", "1.010", "1.020", "1.030"}),
                                       lab("odd", {time, "1.100", "1.110", "1.120"})});
         EXPECT_EQ(c.stats[1].used, (std::vector<bool>{false, true, true, true})) << time;

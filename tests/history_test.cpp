@@ -244,6 +244,25 @@ TEST(History, TheAlarmFiresWhileTheNewestLevelIsSlower)
     EXPECT_EQ(statuses, (std::vector<int>{3, 3, 3, 3}));
 }
 
+TEST(History, TooFewSessionsToTellAreUndecidedNotAChange)
+{
+    std::mt19937 random(17);
+    const History h = history("short", 3, 4, random, [](std::size_t s, std::string& text, MachineInfo&) {
+        if (s == 2)
+            text = scaled(text, 1.3, {"GMP"});
+    });
+    const HistoryReport report = analyseHistories({h}, {});
+    EXPECT_TRUE(report.changes.empty());
+    ASSERT_EQ(report.undecided.size(), 1u);
+    EXPECT_EQ(report.undecided[0].line, 2u);
+    EXPECT_EQ(report.undecided[0].session, 2u);
+    EXPECT_NEAR(report.undecided[0].estimate.estimate, 1.3, 0.05);
+    EXPECT_EQ(historyStatus(report), 0);
+    std::ostringstream json;
+    writeHistoryJson(json, report);
+    EXPECT_NE(json.str().find("too few sessions (3) to tell a change"), std::string::npos);
+}
+
 TEST(History, FalseChangeRateOnRealRunsOfOneMachine)
 {
     // Six sessions of five runs, each history drawn anew from the thirty
