@@ -52,10 +52,9 @@ std::vector<std::string_view> splitWords(std::string_view s)
 
 // A line of a broken or hostile file may hold millions of words: a few more
 // values than any line prints are kept, each cut to a length no real value
-// has, and a longer "time" is none, so that a run's memory stays small (an
-// impossible time such as 10^400 s is still read, for the statistics to
-// refuse).
-constexpr std::size_t kMaxValues = 8, kMaxValueLength = 64, kMaxTimeLength = 1024;
+// has, and a "time" longer than any a run prints is none, so that a run's
+// memory stays small.
+constexpr std::size_t kMaxValues = 8, kMaxValueLength = 64, kMaxTimeLength = 20;
 
 // A time as "%3.3f" prints it: digits, a point, digits.
 bool isTime(std::string_view word)
