@@ -98,6 +98,7 @@ json statsJson(const Machine& machine, const LineStats& stats, std::size_t line,
     } else
         entry["median"] = entry["fastest"] = entry["slowest"] = nullptr;
     entry["ratio"] = nullable(stats.ratio);
+    entry["median_ratio"] = nullable(stats.medianRatio);
     addEstimate(entry, stats.estimate, settings);
     json far = json::array();
     for (const Outlier& outlier : outliers(stats.times))
@@ -146,7 +147,7 @@ void writeJson(std::ostream& out, const Comparison& c)
         json lines = json::array();
         for (std::size_t line = 0; line < kLines.size(); ++line)
             lines.push_back(statsJson(machine, stats.lines[line], line, c.settings));
-        json summary = {{"ratio", nullable(stats.summary.ratio)}};
+        json summary = {{"ratio", nullable(stats.summary.ratio)}, {"median_ratio", nullable(stats.summary.medianRatio)}};
         addEstimate(summary, stats.summary.estimate, c.settings);
         machines.push_back({{"name", machine.name},
                             {"source", machine.source},
@@ -157,7 +158,11 @@ void writeJson(std::ostream& out, const Comparison& c)
                             {"from_flawed_runs", stats.fromFlawedRuns},
                             {"runs", runs},
                             {"statistics", lines},
-                            {"summary", m == 0 ? json(nullptr) : summary}});
+                            {"summary", m == 0 ? json(nullptr) : summary},
+                            // The level each of its rows was judged at, and
+                            // whether its ten rows were judged together.
+                            {"row_level", m == 0 ? json(nullptr) : json(stats.rowLevel)},
+                            {"rows_together", m == 0 ? json(nullptr) : json(stats.rowsTogether)}});
     }
     json groups = json::array();
     for (std::size_t g = 0; g < c.groups.size(); ++g)

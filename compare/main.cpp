@@ -9,6 +9,7 @@
 #include "html_report.h"
 #include "json_output.h"
 #include "machine.h"
+#include "printable.h"
 #include "stats.h"
 #include "table.h"
 
@@ -111,7 +112,7 @@ std::optional<double> percentage(const std::string& text, double low, double hig
 
 int usageError(const std::string& message)
 {
-    std::cerr << "cpubench-compare: " << message << "\nTry 'cpubench-compare --help'.\n";
+    std::cerr << "cpubench-compare: " << printable(message) << "\nTry 'cpubench-compare --help'.\n";
     return 2;
 }
 
@@ -123,7 +124,7 @@ bool writeHtmlFile(const std::string& file, Write write)
     if (html)
         write(html);
     if (!html || !html.flush()) {
-        std::cerr << "cpubench-compare: " << file << ": cannot write the report\n";
+        std::cerr << "cpubench-compare: " << printable(file) << ": cannot write the report\n";
         return false;
     }
     return true;
@@ -140,7 +141,7 @@ int showHistory(const std::vector<std::string>& paths, const VerdictSettings& ve
         // rest of the history is still shown; a folder without any session
         // cannot be.
         for (const std::string& error : history.errors)
-            std::cerr << "cpubench-compare: " << error << '\n';
+            std::cerr << "cpubench-compare: " << printable(error) << '\n';
         if (history.sessions.empty())
             unusable = true;
         for (Session& session : history.sessions)
@@ -150,9 +151,11 @@ int showHistory(const std::vector<std::string>& paths, const VerdictSettings& ve
     if (unusable)
         return 2;
     HistoryReport report = analyseHistories(histories, verdicts);
-    for (const History& history : histories)
+    for (const History& history : histories) {
+        report.notes.insert(report.notes.end(), history.notes.begin(), history.notes.end());
         for (const std::string& error : history.errors)
             report.notes.push_back("left out: " + error);
+    }
     if (!htmlFile.empty() && !writeHtmlFile(htmlFile, [&](std::ostream& out) { writeHistoryHtml(out, report); }))
         return 2;
     if (json)
@@ -233,11 +236,11 @@ int main(int argc, char** argv)
     for (const std::string& path : paths) {
         ReadResult read = readMachine(path);
         for (const std::string& error : read.errors)
-            std::cerr << "cpubench-compare: " << error << '\n';
+            std::cerr << "cpubench-compare: " << printable(error) << '\n';
         unusable = unusable || !read.errors.empty();
         read.machine.keepDisturbed = keepDisturbed;
         if (!read.machine.infoError.empty())
-            std::cerr << "cpubench-compare: " << read.machine.infoError << '\n';
+            std::cerr << "cpubench-compare: " << printable(read.machine.infoError) << '\n';
         machines.push_back(std::move(read.machine));
     }
     if (unusable)

@@ -265,6 +265,15 @@ std::string formatTime(double seconds)
     return result;
 }
 
+VerdictSettings rowSettings(std::size_t baseRuns, std::size_t otherRuns, const VerdictSettings& settings)
+{
+    VerdictSettings together = settings;
+    together.level = 1 - (1 - settings.level) / static_cast<double>(kRows);
+    if (std::min(baseRuns, otherRuns) >= kRowsTogetherRuns && ranks::criticalValue(baseRuns, otherRuns, 1 - together.level))
+        return together;
+    return settings;
+}
+
 MachineStats machineStats(const Machine& machine)
 {
     MachineStats stats;
@@ -322,8 +331,17 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
     // Ratios to the baseline, their intervals and verdicts.
     for (std::size_t m = 1; m < c.machines.size(); ++m) {
         const bool flawed = c.stats[0].fromFlawedRuns || c.stats[m].fromFlawedRuns;
+        // The fewest times of any row decide whether the rows can be judged together.
+        std::size_t baseRuns = c.stats[0].summary.scores.size(), otherRuns = c.stats[m].summary.scores.size();
+        for (std::size_t line = 0; line < kLines.size(); ++line) {
+            baseRuns = std::min(baseRuns, c.stats[0].lines[line].runs);
+            otherRuns = std::min(otherRuns, c.stats[m].lines[line].runs);
+        }
+        const VerdictSettings rows = rowSettings(baseRuns, otherRuns, c.settings);
+        c.stats[m].rowLevel = rows.level;
+        c.stats[m].rowsTogether = rows.level != c.settings.level;
         const auto judged = [&](const std::vector<double>& base, const std::vector<double>& other) {
-            RatioEstimate estimate = compareTimes(base, other, c.settings);
+            RatioEstimate estimate = compareTimes(base, other, rows);
             if (flawed) {
                 estimate.verdict = Verdict::undecided;
                 estimate.doubt = Doubt::flawedRuns;
@@ -336,21 +354,28 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
             LineStats& stats = c.stats[m].lines[line];
             if (base.runs == 0 || stats.runs == 0 || !(base.median > 0))
                 continue;
-            stats.ratio = stats.median / base.median;
+            stats.medianRatio = stats.median / base.median;
             stats.estimate = judged(base.times, stats.times);
+            stats.ratio = stats.estimate->estimate;
         }
         Summary& summary = c.stats[m].summary;
-        double logSum = 0;
+        double logSum = 0, medianLogSum = 0;
         bool every = true;
         for (const std::size_t line : kSummaryLines) {
             every = every && c.stats[m].lines[line].ratio.has_value();
-            if (every)
+            if (every) {
                 logSum += std::log(*c.stats[m].lines[line].ratio);
+                medianLogSum += std::log(*c.stats[m].lines[line].medianRatio);
+            }
         }
-        if (every)
+        if (every) {
             summary.ratio = std::exp(logSum / static_cast<double>(kSummaryLines.size()));
-        if (every && !c.stats[0].summary.scores.empty() && !summary.scores.empty())
+            summary.medianRatio = std::exp(medianLogSum / static_cast<double>(kSummaryLines.size()));
+        }
+        if (every && !c.stats[0].summary.scores.empty() && !summary.scores.empty()) {
             summary.estimate = judged(c.stats[0].summary.scores, summary.scores);
+            summary.ratio = summary.estimate->estimate;
+        }
         undecidedNote(c, m);
     }
     for (std::size_t m = 0; m < c.machines.size(); ++m)

@@ -7,16 +7,31 @@
 // names sort in time order (results/<host>/2026-12-08T14.05Z/run-1.txt), each
 // with its runs and its own machine.json. A sub-directory that holds *.txt
 // files is a session; the others are ignored.
+//
+// Only regular files (or links to them) are read from a folder: a FIFO, a
+// device, a socket or a dangling link named like a transcript or
+// machine.json is skipped and named (Machine::notes, History::errors). A
+// path given by itself may be anything that can be read, such as a pipe.
+// A transcript larger than kMaxTranscriptBytes, or a machine.json larger
+// than kMaxInfoBytes, is refused with an error.
 #pragma once
 
 #include "session.h"
 #include "transcript.h"
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+// The largest transcript and machine.json read; a larger file is refused.
+// A transcript is under 1 KiB, a console's copy of many runs some KiB, a
+// machine.json 2 KiB: the limits only stop a file that is no such thing
+// (or /dev/zero) from filling the memory.
+inline constexpr std::size_t kMaxTranscriptBytes = std::size_t{4} << 20;
+inline constexpr std::size_t kMaxInfoBytes = std::size_t{1} << 20;
 
 struct Run {
     std::string name; // as named in messages: the file, or machine/file
@@ -157,6 +172,8 @@ struct History {
     // session left with none is dropped. No session at all is an error too.
     // An unusable machine.json is its session's machine.infoError instead.
     std::vector<std::string> errors;
+    // Remarks that change no exit status: folders left out as no session.
+    std::vector<std::string> notes;
 };
 
 History readHistory(const std::string& path);

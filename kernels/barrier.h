@@ -14,6 +14,11 @@ inline void sinkValue(double value) { asm volatile("" : : "x"(value)); }
 inline void launderValue(double& value) { asm volatile("" : "+x"(value)); }
 inline void launderValue(__m128i& value) { asm volatile("" : "+x"(value)); }
 inline void launderValue(uint32_t& value) { asm volatile("" : "+r"(value)); }
+// The same for a 64-bit integer, in a general-purpose register. A constant
+// laundered before a loop stays in a register across it: the compiler can
+// no longer load it afresh as an immediate in every iteration (which some
+// compiler releases choose and others do not).
+inline void launderValue(uint64_t& value) { asm volatile("" : "+r"(value)); }
 
 // The memory reachable through the pointer may be read and written here:
 // stores before it are kept, loads after it are really made. The pointer

@@ -3,10 +3,16 @@
 // 4, 8 and 18 threads in which every thread repeats the whole work.
 //
 // MulDiv128 is defined in another translation unit, so the compiler must
-// make every call: the loops need no further barrier, although their
-// operands are constants and only the last quotient is printed.
+// make every call, although the operands are constants and only the last
+// quotient is printed. The constant multiplier and divisor are laundered
+// before each loop (barrier.h), so that every compiler keeps them in
+// registers across it: left as constants, GCC 10 loads them afresh as
+// 64-bit immediates in every iteration where GCC 12 keeps them in
+// registers, and the shipped build and a build of one's own would time
+// different loops.
 #include "kernels.h"
 
+#include "barrier.h"
 #include "driver/stopwatch.h"
 #include "muldiv128.h"
 
@@ -15,9 +21,13 @@
 uint64_t mulDivSingleCore(uint64_t* a, int64_t iterations, uint64_t* rem)
 {
     uint64_t multiplicand = *a;
+    uint64_t b = kMulDivB;
+    uint64_t d = kMulDivD;
+    launderValue(b);
+    launderValue(d);
     uint64_t quotient = 0;
     for (int64_t i = 0; i < iterations; ++i) {
-        quotient = MulDiv128(multiplicand, kMulDivB, kMulDivD, rem);
+        quotient = MulDiv128(multiplicand, b, d, rem);
         --multiplicand;
     }
     *a = multiplicand;
@@ -32,10 +42,14 @@ void mulDivTeamCore(int threads, uint64_t a1, int64_t iterations, uint64_t coreR
     {
         const int thread = omp_get_thread_num();
         uint64_t x = a1;
+        uint64_t b = kMulDivB;
+        uint64_t d = kMulDivD;
+        launderValue(b);
+        launderValue(d);
         uint64_t privateRem;
         uint64_t quotient = 0;
         for (int64_t i = 0; i < iterations; ++i) {
-            quotient = MulDiv128(x, kMulDivB, kMulDivD, &privateRem);
+            quotient = MulDiv128(x, b, d, &privateRem);
             --x;
         }
         // Each thread writes its own slot once; no lock is needed.

@@ -3,16 +3,22 @@
 # the source, and checks what the README and doc/packaging.md promise of
 # them.
 #
-# Usage (as root): tests/package-tests.sh PACKAGE_DIR DEBIAN11_DIR
-#   e.g. scripts/build-linux-packages.sh
-#        tests/package-tests.sh build/packages build/bullseye
+# Usage (as root): tests/package-tests.sh PACKAGE_DIR DEBIAN11_DIR RELEASE_DIR
+#   e.g. cmake --workflow --preset release
+#        scripts/build-linux-packages.sh
+#        tests/package-tests.sh build/packages build/bullseye build/release
 #
 # DEBIAN11_DIR holds the Debian 11 roots the build script makes: minbase
 # (as debootstrap made it, without libgomp1) and root (with the build
 # dependencies, among them libgomp1 and libgmp10). Both are left as they
-# were: the .deb is installed into a throwaway copy of minbase.
+# were: the .deb is installed into a throwaway copy of minbase. RELEASE_DIR
+# is the build of the release preset, from the same tree.
 #
 # - The checks of the machine code (codecheck.py) on the Debian 11 build.
+# - The loops of the workloads in the programs the packages ship are those
+#   of the release preset's build, registers and addresses aside
+#   (sameloops.py), so that a run of a package and a run of one's own
+#   build time the same instructions.
 # - Host checks: the .deb's files and declared dependencies, the man pages
 #   (groff without warnings), the C++ and GCC runtimes linked in; the
 #   newest glibc that cpubench needs is at most Debian 11's (2.31) and at
@@ -31,8 +37,8 @@
 #   its programs are the tarball's.
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-    echo "usage: $0 PACKAGE_DIR DEBIAN11_DIR" >&2
+if [ $# -ne 3 ]; then
+    echo "usage: $0 PACKAGE_DIR DEBIAN11_DIR RELEASE_DIR" >&2
     exit 2
 fi
 [ "$(id -u)" -eq 0 ] || { echo "$0: the Debian 11 roots need root (chroot)" >&2; exit 2; }
@@ -40,6 +46,8 @@ packages=$(cd "$1" && pwd)
 debian11=$(cd "$2" && pwd)
 [ -d "$debian11/minbase" ] && [ -d "$debian11/root" ] \
     || { echo "$0: no Debian 11 roots in $debian11 (scripts/build-linux-packages.sh makes them)" >&2; exit 2; }
+release=$(cd "$3" && pwd)/cpubench
+[ -x "$release" ] || { echo "$0: no $release (cmake --workflow --preset release builds it)" >&2; exit 2; }
 source=$(cd "$(dirname "$0")/.." && pwd)
 # The README and the guides every package carries, as the source lays them
 # out, and the picture.
@@ -168,6 +176,14 @@ top=("$work"/tar/*)
 [ ${#top[@]} -eq 1 ] || fail "the tarball holds ${#top[@]} top-level entries, not one folder"
 tree=${top[0]}
 check_tree "$tree/bin" "$tree/share/man/man1"
+
+echo "== the loops of the shipped cpubench and of the release build"
+# The Debian 11 build before stripping has the symbols to find the loops
+# by; the .deb's and the tarball's programs must be that build (the RPM's
+# is the tarball's, checked below).
+python3 "$source/tests/sameloops.py" --stripped "$work/deb/usr/bin/cpubench" --stripped "$tree/bin/cpubench" \
+    "$release" "$debian11/root/build/cpubench" >"$work/sameloops.txt" 2>&1 \
+    || { grep -v '^ok' "$work/sameloops.txt" >&2 || true; fail "the shipped cpubench does not run the release build's loops (tests/sameloops.py)"; }
 for guide in "${guides[@]}" doc/report.png; do
     [ -f "$tree/share/doc/cpubench/$guide" ] || fail "the tarball lacks share/doc/cpubench/$guide"
 done

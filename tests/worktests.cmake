@@ -5,7 +5,11 @@
 #   label "work":      workprobe runs one computing core, small, under
 #                      callgrind; workcount.py counts the executed
 #                      instructions and calls per loop iteration.
-#   label "codecheck": codecheck.py inspects the cpubench executable.
+#   label "codecheck": codecheck.py inspects the cpubench executable;
+#                      sameloops.py finds the same loops in it as in
+#                      workprobe, linked elsewhere from the same objects
+#                      (the check the packages' build is held to, see
+#                      tests/package-tests.sh, on two layouts of one code).
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 find_program(CPUBENCH_VALGRIND valgrind REQUIRED)
@@ -28,3 +32,8 @@ endforeach()
 add_test(NAME codecheck
          COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/codecheck.py $<TARGET_FILE:cpubench>)
 set_tests_properties(codecheck PROPERTIES LABELS codecheck TIMEOUT 60)
+
+add_test(NAME codecheck.sameloops
+         COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/sameloops.py
+                 $<TARGET_FILE:cpubench> $<TARGET_FILE:workprobe>)
+set_tests_properties(codecheck.sameloops PROPERTIES LABELS codecheck TIMEOUT 60)
