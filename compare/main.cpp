@@ -153,6 +153,10 @@ int showHistory(const std::vector<std::string>& paths, const VerdictSettings& ve
     HistoryReport report = analyseHistories(histories, verdicts);
     for (const History& history : histories) {
         report.notes.insert(report.notes.end(), history.notes.begin(), history.notes.end());
+        for (const Session& session : history.sessions)
+            if (!session.machine.incomplete.empty())
+                report.notes.push_back(history.name + "/" + session.name +
+                                       ": the recorded session is incomplete: " + session.machine.incomplete);
         for (const std::string& error : history.errors)
             report.notes.push_back("left out: " + error);
     }

@@ -39,10 +39,26 @@ void writeFile(const fs::path& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
+fs::path scratchRoot()
+{
+    return fs::temp_directory_path() / ("cpubench-record-test-" + std::to_string(getpid()));
+}
+
+// Removes the tests' folders at the end.
+class ScratchCleanup : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(scratchRoot(), ignored);
+    }
+};
+const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
 // A fresh folder for one test.
 fs::path scratch(const std::string& name)
 {
-    const fs::path dir = fs::temp_directory_path() / ("cpubench-record-test-" + std::to_string(getpid())) / name;
+    const fs::path dir = scratchRoot() / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
