@@ -193,6 +193,10 @@ TEST(Record, SessionsHoldTheBenchmarksOutputUnchangedAndAddUp)
 // and its GMP and C library are found in the running process.
 TEST(Record, RealBenchmarkAsItRunsDirectly)
 {
+    // The sanitized benchmark runs for minutes; its full run is the
+    // end-to-end tests' business there.
+    if (CPUBENCH_SANITIZED)
+        GTEST_SKIP() << "a full run of the sanitized benchmark";
     const fs::path dir = scratch("real");
     const Outcome recorded = record(dir, {"--runs", "1", "--benchmark", CPUBENCH_EXE}, {});
     ASSERT_EQ(recorded.status, 0) << recorded.output;
