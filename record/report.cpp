@@ -116,7 +116,7 @@ std::string summaryText(const std::vector<RecordedRun>& runs, int cpus)
             if (!left && run.transcript.problems.empty() && !result.time.empty())
                 times.push_back(std::strtod(result.time.c_str(), nullptr));
         }
-        std::string medianText = "-", range, needed;
+        std::string medianText = named.empty() ? "-" : "disturbed", range, needed;
         if (!times.empty()) {
             medianText = format("%.3f s", median(times));
             const auto [low, high] = std::minmax_element(times.begin(), times.end());
