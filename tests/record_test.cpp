@@ -286,6 +286,10 @@ TEST(Record, InterruptedRecordingKeepsWhatItHas)
     EXPECT_NE(compared.output.find("the recorded session is incomplete: stopped by SIGINT during run 2 of 5\""),
               std::string::npos)
         << compared.output;
+    const Outcome history = run({CPUBENCH_COMPARE_EXE, "--history", "--json", dir.string()});
+    EXPECT_NE(history.output.find("the recorded session is incomplete: stopped by SIGINT during run 2 of 5\""),
+              std::string::npos)
+        << history.output;
 }
 
 TEST(Record, FaultsKeepEverythingAndSaySo)
