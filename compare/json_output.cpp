@@ -177,7 +177,9 @@ void writeJson(std::ostream& out, const Comparison& c)
     const json settings = {{"level", c.settings.level},
                            {"threshold", c.settings.threshold},
                            {"method", "Hodges-Lehmann shift of the log-times with the exact Mann-Whitney interval"},
-                           {"summary_lines", summaryLines}};
+                           {"summary_lines", summaryLines},
+                           // From this many runs per machine the ten rows are judged together.
+                           {"rows_together_runs", kRowsTogetherRuns}};
     const json document = {{"baseline", c.machines.empty() ? json(nullptr) : json(c.machines[0].name)},
                            {"settings", settings},
                            {"lines", lines},
