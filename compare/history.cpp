@@ -233,7 +233,7 @@ struct Levels {
     std::vector<RatioEstimate> estimates; // each boundary's, later against earlier
 };
 
-Levels levelsOf(const Model& model, const VerdictSettings& settings)
+Levels levelsOf(const Model& model, const VerdictSettings& settings, bool perBoundary = true)
 {
     struct Bound {
         std::size_t at;
@@ -244,7 +244,7 @@ Levels levelsOf(const Model& model, const VerdictSettings& settings)
     std::vector<Bound> bounds;
     for (std::size_t at = 1; at < count; ++at)
         bounds.push_back({at, {}, 0});
-    const std::size_t tries = count > 1 ? count - 1 : 1;
+    const std::size_t tries = count > 1 && perBoundary ? count - 1 : 1;
     const auto evaluate = [&](std::size_t i) {
         const std::size_t from = i == 0 ? 0 : bounds[i - 1].at;
         const std::size_t to = i + 1 < bounds.size() ? bounds[i + 1].at : count;
@@ -370,39 +370,42 @@ bool hasWrongValue(const Machine& machine)
     return false;
 }
 
-// Where the wander cannot be told yet: a newest session whose runs differ
-// from those of the sessions before it beyond the threshold, in a history
-// of too few sessions to tell a change from the machine's wander. Named as
-// undecided, not called a change.
+// Where the wander cannot be told yet: in a history of too few sessions to
+// tell a change from the machine's wander, each place where the runs alone
+// (as if sessions did not wander) find a new level that the sessions do not
+// confirm is named as undecided, not called a change.
 void tooFewSessions(HistoryReport& report, const MachineHistory& own, std::size_t m, std::size_t line,
-                    const std::vector<SessionTimes>& data, const Model& model)
+                    const std::vector<SessionTimes>& data, const Levels& confirmed)
 {
-    if (data.size() >= kFewestSessions)
+    Model runsOnly = modelOf(data);
+    if (data.size() >= kFewestSessions || runsOnly.spreadDf < 1)
         return;
-    // The runs alone, as if sessions did not wander.
-    Model runsOnly = model;
-    runsOnly.wander = 0;
-    runsOnly.wanderDf = 1;
-    const std::size_t newest = data.size() - 1;
-    const RatioEstimate estimate =
-        judged(runsOnly, stretchOf(runsOnly, 0, newest), stretchOf(runsOnly, newest, data.size()), newest, report.settings);
-    if (!differs(estimate.verdict))
-        return;
-    Undecided undecided;
-    undecided.machine = m;
-    undecided.line = line;
-    undecided.session = data[newest].session;
-    undecided.estimate = estimate;
-    undecided.estimate.verdict = Verdict::undecided;
-    undecided.estimate.doubt = Doubt::tooFewRuns;
-    undecided.reason = "too few sessions (" + std::to_string(data.size()) + ") to tell a change from the machine's "
-                       "wander between sessions; " + std::to_string(kFewestSessions) + " or more can";
-    char ratio[32];
-    std::snprintf(ratio, sizeof ratio, "%.2fx", estimate.estimate);
-    report.notes.push_back(own.name + ", " + std::string(kLines[line].label) + ", newest session " +
-                           own.sessions[undecided.session] + ": undecided, " + ratio + " the sessions before it by "
-                           "their runs, but " + undecided.reason + ".");
-    report.undecided.push_back(undecided);
+    // A hint where to look, not a change: corrected for the nine lines only.
+    const Levels byRuns = levelsOf(runsOnly, report.settings, false);
+    for (std::size_t c = 0; c < byRuns.starts.size(); ++c) {
+        const std::size_t at = byRuns.starts[c];
+        if (std::find(confirmed.starts.begin(), confirmed.starts.end(), at) != confirmed.starts.end())
+            continue;
+        Undecided undecided;
+        undecided.machine = m;
+        undecided.line = line;
+        undecided.session = data[at].session;
+        undecided.estimate = byRuns.estimates[c];
+        undecided.estimate.verdict = Verdict::undecided;
+        undecided.estimate.doubt = Doubt::tooFewRuns;
+        undecided.reason = "too few sessions (" + std::to_string(data.size()) + ") to tell a change from the "
+                           "machine's wander between sessions; " + std::to_string(kFewestSessions) + " or more can";
+        char ratio[32];
+        std::snprintf(ratio, sizeof ratio, "%.2fx", undecided.estimate.estimate);
+        std::string facts;
+        for (const FactChange& fact : factChanges(own.infos[data[at - 1].session], own.infos[undecided.session]))
+            facts += (facts.empty() ? "; changed then: " : ", ") + fact.key + " " +
+                     (fact.before.empty() ? "(none)" : fact.before) + " -> " + (fact.after.empty() ? "(none)" : fact.after);
+        report.notes.push_back(own.name + ", " + std::string(kLines[line].label) + ", from session " +
+                               own.sessions[undecided.session] + ": undecided, " + ratio +
+                               " the sessions before it by their runs, but " + undecided.reason + facts + ".");
+        report.undecided.push_back(undecided);
+    }
 }
 
 void analyseMachine(HistoryReport& report, const History& history, std::size_t m)
@@ -483,8 +486,8 @@ void analyseMachine(HistoryReport& report, const History& history, std::size_t m
                 report.newestSlower = true;
             report.changes.push_back(change);
         }
-        if (levels.starts.empty())
-            tooFewSessions(report, own, m, line, data, model);
+        if (found.excursions.empty())
+            tooFewSessions(report, own, m, line, data, levels);
         for (const std::size_t s : found.excursions) {
             Excursion excursion;
             excursion.machine = m;

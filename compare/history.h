@@ -46,8 +46,9 @@ struct Change {
     std::vector<FactChange> facts;
 };
 
-// A newest session whose runs differ from the sessions before it, in a
-// history too short to tell that from the machine's wander: no change yet.
+// A session where the runs alone find a new level that the sessions do not
+// confirm, in a history too short to tell that from the machine's wander:
+// no change yet.
 struct Undecided {
     std::size_t machine = 0, line = 0, session = 0;
     RatioEstimate estimate; // the runs alone: the newest session against those before it
@@ -55,8 +56,10 @@ struct Undecided {
 };
 
 // Fewer sessions than this cannot tell a change from a machine's wander
-// between sessions: the wander is estimated from the history itself.
-inline constexpr std::size_t kFewestSessions = 4;
+// between sessions: the wander is estimated from the history itself, and
+// with a level of two or three sessions on each side of a step, too few
+// degrees of freedom are left to confirm it at the corrected level.
+inline constexpr std::size_t kFewestSessions = 6;
 
 struct Excursion {
     std::size_t machine = 0, line = 0, session = 0;

@@ -153,6 +153,22 @@ int showHistory(const std::vector<std::string>& paths, const VerdictSettings& ve
     HistoryReport report = analyseHistories(histories, verdicts);
     for (const History& history : histories) {
         report.notes.insert(report.notes.end(), history.notes.begin(), history.notes.end());
+        for (const Session& each : history.sessions) {
+            if (!each.machine.incomplete.empty())
+                report.notes.push_back(history.name + "/" + each.name +
+                                       ": the recorded session is incomplete: " + each.machine.incomplete);
+            std::size_t disturbed = 0, lines = 0;
+            for (const Run& run : each.machine.runs)
+                for (const session::LineJudgement& judgement : run.disturbance) {
+                    ++lines;
+                    disturbed += judgement.kind != session::Disturbance::none ? 1 : 0;
+                }
+            if (disturbed > 0)
+                report.notes.push_back(history.name + "/" + each.name + ": " + std::to_string(disturbed) +
+                                       " of its " + std::to_string(lines) + " lines disturbed by others, " +
+                                       (keepDisturbed ? "kept by --keep-disturbed"
+                                                      : "left out (--keep-disturbed keeps them)"));
+        }
         for (const std::string& error : history.errors)
             report.notes.push_back("left out: " + error);
     }

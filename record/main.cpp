@@ -308,8 +308,12 @@ struct Recorder {
             outcome = stop == Stop::disk ? "stopped: " + diskError : "interrupted";
             break;
         }
-        // A transcript that was cut short is named so.
-        if (entry.status == session::RunStatus::timedOut || entry.status == session::RunStatus::interrupted) {
+        // A transcript that was cut short is named so; one that never got a
+        // byte is no transcript at all and goes.
+        if (text.empty() && entry.status != session::RunStatus::complete) {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        } else if (entry.status == session::RunStatus::timedOut || entry.status == session::RunStatus::interrupted) {
             const std::string partial = "run-" + std::to_string(number) + ".partial.txt";
             std::error_code code;
             fs::rename(path, folder / partial, code);

@@ -97,6 +97,7 @@ std::string summaryText(const std::vector<RecordedRun>& runs, int cpus)
     text += row;
     for (std::size_t line = 0; line < expected::kLineCount; ++line) {
         std::vector<double> times;
+        std::string named; // the runs in which others disturbed the line
         for (const RecordedRun& run : runs) {
             const LineResult& result = run.transcript.lines[line];
             const auto& figures = run.record.lines[line];
@@ -105,17 +106,17 @@ std::string summaryText(const std::vector<RecordedRun>& runs, int cpus)
                 const session::LineJudgement judgement = session::judgeLine(*figures, line, cpus);
                 if (judgement.kind != session::Disturbance::none) {
                     left = true;
-                    disturbed.push_back(
-                        run.record.file + ": " + std::string(expected::kLines[line].label) + ": " +
-                        (judgement.kind == session::Disturbance::throttling
-                             ? std::to_string(figures->throttle.value_or(0)) + " thermal throttling event(s)"
-                             : "others took " + format("%.1f%%", judgement.share * 100) + " of its time"));
+                    named += std::string(named.empty() ? "" : ", ") + run.record.file + " (" +
+                             (judgement.kind == session::Disturbance::throttling
+                                  ? std::to_string(figures->throttle.value_or(0)) + " throttling events"
+                                  : format("%.1f%%", judgement.share * 100)) +
+                             ")";
                 }
             }
             if (!left && run.transcript.problems.empty() && !result.time.empty())
                 times.push_back(std::strtod(result.time.c_str(), nullptr));
         }
-        std::string medianText = "-", range, needed;
+        std::string medianText = named.empty() ? "-" : "disturbed", range, needed;
         if (!times.empty()) {
             medianText = format("%.3f s", median(times));
             const auto [low, high] = std::minmax_element(times.begin(), times.end());
@@ -127,11 +128,13 @@ std::string summaryText(const std::vector<RecordedRun>& runs, int cpus)
         std::snprintf(row, sizeof row, "%-16s %9s  %-17s %s\n", std::string(expected::kLines[line].label).c_str(),
                       medianText.c_str(), range.c_str(), needed.c_str());
         text += row;
+        if (!named.empty())
+            disturbed.push_back(std::string(expected::kLines[line].label) + ": " + named);
     }
     if (disturbed.empty())
         text += "No line disturbed.\n";
     else {
-        text += "Disturbed, left out above:\n";
+        text += "Disturbed (the share of the line's time others took), left out above:\n";
         for (const std::string& entry : disturbed)
             text += "  " + entry + "\n";
     }

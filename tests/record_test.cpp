@@ -39,10 +39,26 @@ void writeFile(const fs::path& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
+fs::path scratchRoot()
+{
+    return fs::temp_directory_path() / ("cpubench-record-test-" + std::to_string(getpid()));
+}
+
+// Removes the tests' folders at the end.
+class ScratchCleanup : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(scratchRoot(), ignored);
+    }
+};
+const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
 // A fresh folder for one test.
 fs::path scratch(const std::string& name)
 {
-    const fs::path dir = fs::temp_directory_path() / ("cpubench-record-test-" + std::to_string(getpid())) / name;
+    const fs::path dir = scratchRoot() / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -177,6 +193,10 @@ TEST(Record, SessionsHoldTheBenchmarksOutputUnchangedAndAddUp)
 // and its GMP and C library are found in the running process.
 TEST(Record, RealBenchmarkAsItRunsDirectly)
 {
+    // The sanitized benchmark runs for minutes; its full run is the
+    // end-to-end tests' business there.
+    if (CPUBENCH_SANITIZED)
+        GTEST_SKIP() << "a full run of the sanitized benchmark";
     const fs::path dir = scratch("real");
     const Outcome recorded = record(dir, {"--runs", "1", "--benchmark", CPUBENCH_EXE}, {});
     ASSERT_EQ(recorded.status, 0) << recorded.output;
@@ -266,6 +286,10 @@ TEST(Record, InterruptedRecordingKeepsWhatItHas)
     EXPECT_NE(compared.output.find("the recorded session is incomplete: stopped by SIGINT during run 2 of 5\""),
               std::string::npos)
         << compared.output;
+    const Outcome history = run({CPUBENCH_COMPARE_EXE, "--history", "--json", dir.string()});
+    EXPECT_NE(history.output.find("the recorded session is incomplete: stopped by SIGINT during run 2 of 5\""),
+              std::string::npos)
+        << history.output;
 }
 
 TEST(Record, FaultsKeepEverythingAndSaySo)

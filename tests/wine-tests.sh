@@ -15,10 +15,10 @@
 #    loadable libgmp-10.dll in the working directory: it must not be loaded.
 # 3. With PACKAGE_DIR: the Windows zip found there, unpacked into an empty
 #    folder as a user would, holds what it must (the README and every guide
-#    of the source's doc/ as text files, whose links resolve); cpubench.exe
-#    runs from there with the DLL beside it and standard input at end of
-#    file, and the zip's cpubench-compare.exe finds the transcript complete
-#    and exact.
+#    of the source's doc/ as text files, whose links resolve); the zip's
+#    cpubench-record.exe records one run of its cpubench.exe there, with the
+#    DLL beside it, and the Windows facts in machine.json; the zip's
+#    cpubench-compare.exe finds the session complete and exact.
 #
 # Wine runs in a prefix of the Windows build's own (WINDOWS_BUILD_DIR/
 # wineprefix) with one server that stays up until the end; it is stopped

@@ -42,5 +42,6 @@ int main(void)
     fclose(file);
     fflush(stdout);
     getchar();
-    return status ? atoi(status) : 0;
+    /* Reading the sink keeps the work. */
+    return (status ? atoi(status) : 0) + (int)(sink & 0u);
 }
