@@ -1,7 +1,7 @@
 # Installation rules and packages.
 #
 #   cmake --install BUILD_DIR --prefix DIR
-#       the two programs and their documentation
+#       the three programs and their documentation
 #   scripts/build-linux-packages.sh   (built in a Debian 11 root by
 #   scripts/pack-linux.sh: dpkg-deb, tar, and CPack's RPM generator)
 #       build/packages/cpubench_<version>_amd64.deb
@@ -35,7 +35,7 @@ set(CPUBENCH_STAGE_DIR ${CMAKE_BINARY_DIR}/package-files)
 # the report picture. tests/linkcheck.py checks the links of the Linux
 # copies; the package tests fail when a package lacks a guide of doc/.
 set(CPUBENCH_GUIDES README.md CONTRIBUTING.md
-    doc/output.md doc/comparing.md doc/lab.md doc/windows.md doc/packaging.md)
+    doc/output.md doc/recording.md doc/comparing.md doc/lab.md doc/windows.md doc/packaging.md)
 set(CPUBENCH_DOC_STAGE_DIR ${CPUBENCH_STAGE_DIR}/docs)
 if(WIN32)
     set(docStyle windows)
@@ -92,7 +92,7 @@ if(WIN32)
     # it is unpacked: the programs, the GMP DLL beside them, the texts with
     # Windows line endings, and what GMP's licence asks to pass on with its
     # DLL: the licence texts and the complete source.
-    install(TARGETS cpubench cpubench-compare RUNTIME DESTINATION .)
+    install(TARGETS cpubench cpubench-compare cpubench-record RUNTIME DESTINATION .)
     install(FILES ${GMP_DLL} DESTINATION .)
     # README.txt and CONTRIBUTING.txt beside the programs, the guides in doc.
     install_guides(. .txt)
@@ -115,13 +115,14 @@ if(WIN32)
     set(CPACK_PACKAGE_FILE_NAME cpubench-${PROJECT_VERSION}-windows-x86_64)
 else()
     include(GNUInstallDirs)
-    install(TARGETS cpubench cpubench-compare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+    install(TARGETS cpubench cpubench-compare cpubench-record RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+            COMPONENT program)
 
     # The man pages and Debian's changelog, with the version filled in,
     # compressed as Debian's policy asks (gzip -9, no name or time stamp in
     # the header).
     set(compressed "")
-    foreach(text doc/cpubench.1 doc/cpubench-compare.1 packaging/debian/changelog)
+    foreach(text doc/cpubench.1 doc/cpubench-compare.1 doc/cpubench-record.1 packaging/debian/changelog)
         get_filename_component(name ${text} NAME)
         configure_file(${CMAKE_SOURCE_DIR}/${text}.in ${CPUBENCH_STAGE_DIR}/${name} @ONLY)
         add_custom_command(OUTPUT ${CPUBENCH_STAGE_DIR}/${name}.gz
@@ -133,6 +134,7 @@ else()
     add_custom_target(compressed_texts ALL DEPENDS ${compressed})
 
     install(FILES ${CPUBENCH_STAGE_DIR}/cpubench.1.gz ${CPUBENCH_STAGE_DIR}/cpubench-compare.1.gz
+                  ${CPUBENCH_STAGE_DIR}/cpubench-record.1.gz
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
     # The guides, as they are for the RPM and the tarball; the .deb takes the
@@ -195,9 +197,11 @@ on teams of 4, 8 and 18 threads, a 32-bit multiply-modulo chain, and a 2 GB
 memory fill and copy. All sizes and inputs are built in, so the values
 printed are the same on every machine and only the times differ.
 
+cpubench-record runs the benchmark several times into a session folder,
+with the machine's facts and what else the system did while each line ran.
 cpubench-compare puts the saved output of several machines side by side,
 with each time as a ratio to the first machine's, and flags a machine whose
-values are wrong.]])
+values are wrong or whose lines were disturbed.]])
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # rpmbuild would strip the programs once more after CPack: the RPM ships
 # them as the other packages do. Its build time and every file's time are

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdint>
 
 namespace {
 
@@ -13,12 +15,143 @@ struct SessionTimes {
     std::vector<double> times;
 };
 
-std::vector<double> timesOf(const std::vector<SessionTimes>& data, std::size_t from, std::size_t to)
+// P(T <= t) for Student's t with `df` degrees of freedom, through the
+// regularised incomplete beta function (its continued fraction).
+double incompleteBeta(double a, double b, double x)
 {
-    std::vector<double> times;
-    for (std::size_t i = from; i < to; ++i)
-        times.insert(times.end(), data[i].times.begin(), data[i].times.end());
-    return times;
+    if (x <= 0)
+        return 0;
+    if (x >= 1)
+        return 1;
+    if (x > (a + 1) / (a + b + 2))
+        return 1 - incompleteBeta(b, a, 1 - x);
+    const double front = std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) +
+                                  b * std::log1p(-x)) / a;
+    constexpr double kTiny = 1e-300;
+    double c = 1, d = 1 - (a + b) * x / (a + 1);
+    d = 1 / (std::abs(d) < kTiny ? kTiny : d);
+    double f = d;
+    for (int i = 1; i <= 300; ++i) {
+        const double m = i;
+        for (const double numerator : {m * (b - m) * x / ((a + 2 * m - 1) * (a + 2 * m)),
+                                       -(a + m) * (a + b + m) * x / ((a + 2 * m) * (a + 2 * m + 1))}) {
+            d = 1 + numerator * d;
+            d = 1 / (std::abs(d) < kTiny ? kTiny : d);
+            c = 1 + numerator / c;
+            c = std::abs(c) < kTiny ? kTiny : c;
+            f *= c * d;
+        }
+        if (std::abs(c * d - 1) < 1e-15)
+            break;
+    }
+    return front * f;
+}
+
+// The two-sided tail P(|T| > t).
+double twoSidedTail(double t, double df)
+{
+    t = std::abs(t);
+    if (df > 1e7)
+        return std::erfc(t / std::sqrt(2.0));
+    return incompleteBeta(df / 2, 0.5, df / (df + t * t));
+}
+
+// The t with P(|T| > t) = alpha.
+double criticalT(double alpha, double df)
+{
+    double low = 0, high = 1;
+    while (twoSidedTail(high, df) > alpha && high < 1e12)
+        high *= 2;
+    for (int i = 0; i < 200 && high - low > 1e-9 * high; ++i) {
+        const double middle = (low + high) / 2;
+        (twoSidedTail(middle, df) > alpha ? low : high) = middle;
+    }
+    return high;
+}
+
+// One line of one machine as a model: a level per stretch of sessions, on
+// which each session sits off by its own random amount (the machine's
+// wander from session to session, variance `wander`), and each run off its
+// session by the spread inside sessions (variance `spread`). All in log-times.
+struct Model {
+    std::vector<std::size_t> runs; // per session
+    std::vector<double> means;     // per session: the mean of its log-times
+    double spread = 0;             // pooled over the sessions
+    double spreadDf = 0;
+    double wander = 0;
+    double wanderDf = 0;
+};
+
+Model modelOf(const std::vector<SessionTimes>& data)
+{
+    Model model;
+    double squares = 0;
+    for (const SessionTimes& session : data) {
+        double sum = 0;
+        for (const double time : session.times)
+            sum += std::log(time);
+        const double mean = sum / static_cast<double>(session.times.size());
+        for (const double time : session.times)
+            squares += (std::log(time) - mean) * (std::log(time) - mean);
+        model.runs.push_back(session.times.size());
+        model.means.push_back(mean);
+        model.spreadDf += static_cast<double>(session.times.size() - 1);
+    }
+    // The clock's millisecond in a line of a few seconds sets a floor.
+    constexpr double kFloor = 1e-8;
+    model.spread = model.spreadDf > 0 ? std::max(squares / model.spreadDf, kFloor) : kFloor;
+    return model;
+}
+
+double sessionVariance(const Model& model, std::size_t s)
+{
+    return model.wander + model.spread / static_cast<double>(model.runs[s]);
+}
+
+// The wander from the differences of neighbouring sessions, by their median
+// so that a step or a busy session moves it little.
+void wanderFromNeighbours(Model& model)
+{
+    std::vector<double> squares;
+    double within = 0;
+    for (std::size_t s = 1; s < model.means.size(); ++s) {
+        squares.push_back((model.means[s] - model.means[s - 1]) * (model.means[s] - model.means[s - 1]));
+        within += model.spread / static_cast<double>(model.runs[s]) + model.spread / static_cast<double>(model.runs[s - 1]);
+    }
+    if (squares.empty())
+        return;
+    // The median of a square of a normal variable is 0.455 of its variance.
+    const double differences = medianOf(squares) / 0.4549;
+    model.wander = std::max(0.0, (differences - within / static_cast<double>(squares.size())) / 2);
+    // Counted as one degree of freedom a difference: as a first guess it
+    // finds a step the levels' residuals then confirm (measured on
+    // wandering histories; a median's own worth, about 0.4 of that, would
+    // miss most 25% steps among sessions that wander by 3%).
+    model.wanderDf = static_cast<double>(squares.size());
+}
+
+// The wander from the sessions around their levels (starts: where each level
+// but the first begins), where that leaves degrees of freedom; else the
+// estimate from neighbours stays.
+void wanderFromLevels(Model& model, const std::vector<std::size_t>& starts)
+{
+    const std::size_t count = model.means.size(), levels = starts.size() + 1;
+    double squares = 0, within = 0;
+    for (std::size_t l = 0; l < levels; ++l) {
+        const std::size_t from = l == 0 ? 0 : starts[l - 1], to = l < starts.size() ? starts[l] : count;
+        double sum = 0;
+        for (std::size_t s = from; s < to; ++s)
+            sum += model.means[s];
+        const double mean = sum / static_cast<double>(to - from);
+        for (std::size_t s = from; s < to; ++s) {
+            squares += (model.means[s] - mean) * (model.means[s] - mean);
+            within += (1 - 1.0 / static_cast<double>(to - from)) * model.spread / static_cast<double>(model.runs[s]);
+        }
+    }
+    if (count > levels) {
+        model.wander = std::max(0.0, (squares - within) / static_cast<double>(count - levels));
+        model.wanderDf = static_cast<double>(count - levels);
+    }
 }
 
 bool differs(Verdict verdict)
@@ -26,79 +159,105 @@ bool differs(Verdict verdict)
     return verdict == Verdict::slower || verdict == Verdict::faster;
 }
 
-// How far apart two sets of times are: the Mann-Whitney statistic,
-// standardised (ties count a half); the larger, the clearer.
-double rankDistance(const std::vector<double>& before, const std::vector<double>& after)
+// The sessions [from, to) of the model but `skip` (none when past the end).
+struct Stretch {
+    double mean = 0, variance = 0; // of the weighted mean
+    double wanderPart = 0, spreadPart = 0;
+};
+
+Stretch stretchOf(const Model& model, std::size_t from, std::size_t to, std::size_t skip = SIZE_MAX)
 {
-    double u = 0;
-    for (const double a : before)
-        for (const double b : after)
-            u += b > a ? 1 : b == a ? 0.5 : 0;
-    const double m = static_cast<double>(before.size()), n = static_cast<double>(after.size());
-    return std::abs(u - m * n / 2) / std::sqrt(m * n * (m + n + 1) / 12);
+    double weights = 0, sum = 0;
+    for (std::size_t s = from; s < to; ++s)
+        if (s != skip) {
+            const double w = 1 / sessionVariance(model, s);
+            weights += w;
+            sum += w * model.means[s];
+        }
+    Stretch stretch;
+    stretch.mean = sum / weights;
+    stretch.variance = 1 / weights;
+    for (std::size_t s = from; s < to; ++s)
+        if (s != skip) {
+            const double share = (1 / sessionVariance(model, s)) / weights;
+            stretch.wanderPart += share * share * model.wander;
+            stretch.spreadPart += share * share * model.spread / static_cast<double>(model.runs[s]);
+        }
+    return stretch;
 }
 
-// The verdict between two stretches at the level corrected for `tries`
-// splits or sessions looked at, on each of the nine lines: a machine's
-// history is one family of tests, so that noise makes a change (and a
-// scheduled job's alert) in few histories, not in some line of most.
-RatioEstimate judged(const std::vector<double>& before, const std::vector<double>& after, std::size_t tries,
+// B against A, sessions as the unit: the difference of their levels against
+// the wander and the spread, with Welch and Satterthwaite's degrees of
+// freedom, at the level corrected for `tries` places and the nine lines.
+// The estimate is the ratio of the levels, its interval the one the
+// verdict rests on.
+RatioEstimate judged(const Model& model, const Stretch& a, const Stretch& b, std::size_t tries,
                      const VerdictSettings& settings)
 {
+    RatioEstimate result;
+    const double shift = b.mean - a.mean;
+    const double variance = a.variance + b.variance;
+    const double wanderPart = a.wanderPart + b.wanderPart, spreadPart = a.spreadPart + b.spreadPart;
+    double dfDenominator = 0;
+    if (wanderPart > 0)
+        dfDenominator += wanderPart * wanderPart / model.wanderDf;
+    if (spreadPart > 0 && model.spreadDf > 0)
+        dfDenominator += spreadPart * spreadPart / model.spreadDf;
+    const double df = dfDenominator > 0 ? variance * variance / dfDenominator : 1;
     const double looks = static_cast<double>(std::max<std::size_t>(tries, 1) * expected::kLineCount);
-    const VerdictSettings strict{1 - (1 - settings.level) / looks, settings.threshold};
-    return compareTimes(before, after, strict);
-}
-
-// Every run of one side slower than every run of the other, by more than
-// the threshold: a boundary too few runs may leave unconfirmed, but not one
-// to merge away.
-bool separated(const std::vector<double>& before, const std::vector<double>& after, double threshold)
-{
-    const auto [lowBefore, highBefore] = std::minmax_element(before.begin(), before.end());
-    const auto [lowAfter, highAfter] = std::minmax_element(after.begin(), after.end());
-    return *lowAfter > *highBefore * (1 + threshold) || *highAfter * (1 + threshold) < *lowBefore;
+    const double alpha = (1 - settings.level) / looks;
+    const double critical = criticalT(alpha, df);
+    const double half = critical * std::sqrt(variance);
+    result.estimate = std::exp(shift);
+    result.low = std::exp(shift - half);
+    result.high = std::exp(shift + half);
+    result.confidence = 1 - alpha;
+    if (shift - half > 0 && result.estimate > 1 + settings.threshold)
+        result.verdict = Verdict::slower;
+    else if (shift + half < 0 && result.estimate < 1 - settings.threshold)
+        result.verdict = Verdict::faster;
+    else
+        result.doubt = Doubt::tooMuchSpread;
+    return result;
 }
 
 // The levels of `data`: where each starts (an index into `data`), and
 // whether that boundary is a confirmed change. Bottom up: every session
 // starts as a level of its own; while some boundary between two
-// neighbouring levels is neither called slower or faster (at the level
-// corrected for every boundary looked at) nor separated, the one of those
-// whose levels are closest goes, and its neighbours are tested again. So a
-// level that comes back (a step up and a step down) is found as well as a
-// single step, and a level of a few sessions is kept apart until enough
-// runs confirm it or it merges.
+// neighbouring levels is not called slower or faster (at the level
+// corrected for every boundary looked at), the one of those whose levels
+// are closest goes, and its neighbours are tested again. So a level that
+// comes back (a step up and a step down) is found as well as a single step.
 struct Levels {
     std::vector<std::size_t> starts;
-    std::vector<bool> confirmed;
+    std::vector<RatioEstimate> estimates; // each boundary's, later against earlier
 };
 
-Levels levelsOf(const std::vector<SessionTimes>& data, const VerdictSettings& settings)
+Levels levelsOf(const Model& model, const VerdictSettings& settings)
 {
     struct Bound {
         std::size_t at;
-        bool holds, apart;
+        RatioEstimate estimate;
         double distance;
     };
+    const std::size_t count = model.means.size();
     std::vector<Bound> bounds;
-    for (std::size_t at = 1; at < data.size(); ++at)
-        bounds.push_back({at, false, false, 0});
-    const std::size_t tries = data.size() > 1 ? data.size() - 1 : 1;
+    for (std::size_t at = 1; at < count; ++at)
+        bounds.push_back({at, {}, 0});
+    const std::size_t tries = count > 1 ? count - 1 : 1;
     const auto evaluate = [&](std::size_t i) {
         const std::size_t from = i == 0 ? 0 : bounds[i - 1].at;
-        const std::size_t to = i + 1 < bounds.size() ? bounds[i + 1].at : data.size();
-        const std::vector<double> before = timesOf(data, from, bounds[i].at), after = timesOf(data, bounds[i].at, to);
-        bounds[i].holds = differs(judged(before, after, tries, settings).verdict);
-        bounds[i].apart = separated(before, after, settings.threshold);
-        bounds[i].distance = rankDistance(before, after);
+        const std::size_t to = i + 1 < bounds.size() ? bounds[i + 1].at : count;
+        const Stretch before = stretchOf(model, from, bounds[i].at), after = stretchOf(model, bounds[i].at, to);
+        bounds[i].estimate = judged(model, before, after, tries, settings);
+        bounds[i].distance = std::abs(after.mean - before.mean) / std::sqrt(before.variance + after.variance);
     };
     for (std::size_t i = 0; i < bounds.size(); ++i)
         evaluate(i);
     for (;;) {
         std::optional<std::size_t> weakest;
         for (std::size_t i = 0; i < bounds.size(); ++i)
-            if (!bounds[i].holds && !bounds[i].apart && (!weakest || bounds[i].distance < bounds[*weakest].distance))
+            if (!differs(bounds[i].estimate.verdict) && (!weakest || bounds[i].distance < bounds[*weakest].distance))
                 weakest = i;
         if (!weakest)
             break;
@@ -111,13 +270,32 @@ Levels levelsOf(const std::vector<SessionTimes>& data, const VerdictSettings& se
     Levels levels;
     for (const Bound& bound : bounds) {
         levels.starts.push_back(bound.at);
-        levels.confirmed.push_back(bound.holds);
+        levels.estimates.push_back(bound.estimate);
+    }
+    return levels;
+}
+
+// The levels, with the wander estimated again around the levels found
+// until they settle.
+Levels settledLevels(Model& model, const VerdictSettings& settings)
+{
+    wanderFromNeighbours(model);
+    Levels levels = levelsOf(model, settings);
+    for (int round = 0; round < 4; ++round) {
+        wanderFromNeighbours(model);
+        wanderFromLevels(model, levels.starts);
+        Levels again = levelsOf(model, settings);
+        const bool same = again.starts == levels.starts;
+        levels = std::move(again);
+        if (same)
+            break;
     }
     return levels;
 }
 
 struct LineFindings {
     std::vector<std::size_t> kept;       // the indices into the data that are no excursion
+    Model model;                         // of the kept sessions
     Levels levels;                       // of the kept sessions, indices into `kept`
     std::vector<std::size_t> excursions; // indices into the data
 };
@@ -129,49 +307,57 @@ std::pair<std::size_t, std::size_t> levelAround(const Levels& levels, std::size_
     return {next == levels.starts.begin() ? 0 : *(next - 1), next == levels.starts.end() ? size : *next};
 }
 
+std::vector<SessionTimes> without(const std::vector<SessionTimes>& data, const std::vector<std::size_t>& left)
+{
+    std::vector<SessionTimes> kept;
+    for (std::size_t i = 0; i < data.size(); ++i)
+        if (!std::binary_search(left.begin(), left.end(), i))
+            kept.push_back(data[i]);
+    return kept;
+}
+
 // Changes and excursions. An excursion is a session that was off and came
 // back: a level of one session between two boundaries of opposite
-// directions that differs from the levels on both sides, or a session that
-// differs from the rest of its level. Excursions are then left out and the
+// directions, or a session that differs from the rest of its level, by
+// more than the wander explains. Excursions are then left out and the
 // levels found again, so that a machine whose level moved a little while a
 // busy session was off shows that move, not two steps.
 LineFindings findChanges(const std::vector<SessionTimes>& data, const VerdictSettings& settings)
 {
     LineFindings found;
-    const Levels levels = levelsOf(data, settings);
+    Model model = modelOf(data);
+    const Levels levels = settledLevels(model, settings);
     const std::vector<std::size_t>& starts = levels.starts;
     const std::size_t tries = data.size();
     for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
         if (starts[i + 1] != starts[i] + 1)
             continue;
         const std::size_t s = starts[i];
-        std::vector<double> around = timesOf(data, i == 0 ? 0 : starts[i - 1], s);
-        const std::vector<double> after = timesOf(data, s + 1, i + 2 < starts.size() ? starts[i + 2] : data.size());
-        const bool up = compareTimes(around, data[s].times, {}).estimate > 1;
-        const bool back = compareTimes(data[s].times, after, {}).estimate > 1;
-        around.insert(around.end(), after.begin(), after.end());
-        if (up != back && differs(judged(around, data[s].times, tries, settings).verdict))
+        const bool up = levels.estimates[i].estimate > 1, back = levels.estimates[i + 1].estimate < 1;
+        const std::size_t from = i == 0 ? 0 : starts[i - 1], to = i + 2 < starts.size() ? starts[i + 2] : data.size();
+        if (up == back && differs(judged(model, stretchOf(model, from, to, s), stretchOf(model, s, s + 1), tries,
+                                         settings).verdict))
             found.excursions.push_back(s);
     }
     for (std::size_t i = 0; i <= starts.size(); ++i) {
         const std::size_t from = i == 0 ? 0 : starts[i - 1];
         const std::size_t to = i < starts.size() ? starts[i] : data.size();
-        for (std::size_t s = from + 1; s + 1 < to; ++s) {
-            std::vector<double> rest = timesOf(data, from, s);
-            const std::vector<double> later = timesOf(data, s + 1, to);
-            rest.insert(rest.end(), later.begin(), later.end());
-            if (differs(judged(rest, data[s].times, tries, settings).verdict))
+        for (std::size_t s = from + 1; s + 1 < to; ++s)
+            if (differs(judged(model, stretchOf(model, from, to, s), stretchOf(model, s, s + 1), tries, settings)
+                            .verdict))
                 found.excursions.push_back(s);
-        }
     }
     std::sort(found.excursions.begin(), found.excursions.end());
-    std::vector<SessionTimes> reduced;
     for (std::size_t i = 0; i < data.size(); ++i)
-        if (!std::binary_search(found.excursions.begin(), found.excursions.end(), i)) {
+        if (!std::binary_search(found.excursions.begin(), found.excursions.end(), i))
             found.kept.push_back(i);
-            reduced.push_back(data[i]);
-        }
-    found.levels = found.excursions.empty() ? levels : levelsOf(reduced, settings);
+    if (found.excursions.empty()) {
+        found.model = std::move(model);
+        found.levels = levels;
+    } else {
+        found.model = modelOf(without(data, found.excursions));
+        found.levels = settledLevels(found.model, settings);
+    }
     return found;
 }
 
@@ -182,6 +368,41 @@ bool hasWrongValue(const Machine& machine)
             if (line.mark == Mark::wrong)
                 return true;
     return false;
+}
+
+// Where the wander cannot be told yet: a newest session whose runs differ
+// from those of the sessions before it beyond the threshold, in a history
+// of too few sessions to tell a change from the machine's wander. Named as
+// undecided, not called a change.
+void tooFewSessions(HistoryReport& report, const MachineHistory& own, std::size_t m, std::size_t line,
+                    const std::vector<SessionTimes>& data, const Model& model)
+{
+    if (data.size() >= kFewestSessions)
+        return;
+    // The runs alone, as if sessions did not wander.
+    Model runsOnly = model;
+    runsOnly.wander = 0;
+    runsOnly.wanderDf = 1;
+    const std::size_t newest = data.size() - 1;
+    const RatioEstimate estimate =
+        judged(runsOnly, stretchOf(runsOnly, 0, newest), stretchOf(runsOnly, newest, data.size()), newest, report.settings);
+    if (!differs(estimate.verdict))
+        return;
+    Undecided undecided;
+    undecided.machine = m;
+    undecided.line = line;
+    undecided.session = data[newest].session;
+    undecided.estimate = estimate;
+    undecided.estimate.verdict = Verdict::undecided;
+    undecided.estimate.doubt = Doubt::tooFewRuns;
+    undecided.reason = "too few sessions (" + std::to_string(data.size()) + ") to tell a change from the machine's "
+                       "wander between sessions; " + std::to_string(kFewestSessions) + " or more can";
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.2fx", estimate.estimate);
+    report.notes.push_back(own.name + ", " + std::string(kLines[line].label) + ", newest session " +
+                           own.sessions[undecided.session] + ": undecided, " + ratio + " the sessions before it by "
+                           "their runs, but " + undecided.reason + ".");
+    report.undecided.push_back(undecided);
 }
 
 void analyseMachine(HistoryReport& report, const History& history, std::size_t m)
@@ -242,9 +463,8 @@ void analyseMachine(HistoryReport& report, const History& history, std::size_t m
         for (const std::size_t i : found.kept)
             kept.push_back(data[i]);
         const Levels& levels = found.levels;
+        const Model& model = found.model;
         for (std::size_t c = 0; c < levels.starts.size(); ++c) {
-            if (!levels.confirmed[c])
-                continue;
             const std::size_t cut = levels.starts[c];
             const std::size_t from = c == 0 ? 0 : levels.starts[c - 1];
             const std::size_t to = c + 1 < levels.starts.size() ? levels.starts[c + 1] : kept.size();
@@ -252,17 +472,19 @@ void analyseMachine(HistoryReport& report, const History& history, std::size_t m
             change.machine = m;
             change.line = line;
             change.session = kept[cut].session;
-            const std::vector<double> before = timesOf(kept, from, cut), after = timesOf(kept, cut, to);
-            change.before = medianOf(before);
-            change.after = medianOf(after);
-            change.verdict = judged(before, after, kept.size() - 1, report.settings).verdict;
-            change.estimate = compareTimes(before, after, report.settings);
+            change.before = std::exp(stretchOf(model, from, cut).mean);
+            change.after = std::exp(stretchOf(model, cut, to).mean);
+            change.estimate = levels.estimates[c];
+            change.verdict = change.estimate.verdict;
             // Between the last session before it that was no excursion and this one.
             change.facts = factChanges(own.infos[kept[cut - 1].session], own.infos[change.session]);
-            if (change.verdict == Verdict::slower && change.session + 1 == history.sessions.size())
+            // The alarm: while the newest level is slower than the one before it.
+            if (change.verdict == Verdict::slower && c + 1 == levels.starts.size())
                 report.newestSlower = true;
             report.changes.push_back(change);
         }
+        if (levels.starts.empty())
+            tooFewSessions(report, own, m, line, data, model);
         for (const std::size_t s : found.excursions) {
             Excursion excursion;
             excursion.machine = m;
@@ -272,10 +494,15 @@ void analyseMachine(HistoryReport& report, const History& history, std::size_t m
             const auto at = static_cast<std::size_t>(
                 std::lower_bound(found.kept.begin(), found.kept.end(), s) - found.kept.begin());
             const auto [from, to] = levelAround(levels, at, kept.size());
-            const std::vector<double> around = timesOf(kept, from, to);
-            if (around.empty())
+            if (from == to)
                 continue;
-            excursion.estimate = compareTimes(around, data[s].times, report.settings);
+            Model with = model;
+            with.runs.push_back(data[s].times.size());
+            Model alone = modelOf({data[s]});
+            with.means.push_back(alone.means[0]);
+            excursion.estimate = judged(with, stretchOf(with, from, to), stretchOf(with, with.means.size() - 1,
+                                                                                  with.means.size()),
+                                        kept.size(), report.settings);
             excursion.verdict = excursion.estimate.estimate > 1 ? Verdict::slower : Verdict::faster;
             report.excursions.push_back(excursion);
         }

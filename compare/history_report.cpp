@@ -2,12 +2,14 @@
 
 #include "html_report.h"
 #include "json_output.h"
+#include "printable.h"
 #include "table.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 namespace {
 
@@ -21,12 +23,11 @@ std::string format(const char* pattern, double value)
     return text;
 }
 
-std::string ratioWithInterval(double ratio, const RatioEstimate& estimate)
+std::string ratioWithInterval(const RatioEstimate& estimate, const VerdictSettings& settings)
 {
-    std::string text = format("%.2fx", ratio);
-    if (estimate.low)
-        text += " (" + format("%.2f", *estimate.low) + ".." + format("%.2f", *estimate.high) + ")";
-    return text;
+    const std::string text = ratioText(estimate.estimate, estimate, settings);
+    const std::string interval = intervalText(estimate, text);
+    return interval.empty() ? text : text + " (" + interval + ")";
 }
 
 std::string factText(const FactChange& fact)
@@ -42,10 +43,11 @@ std::string percent(double fraction)
 
 std::string method(const HistoryReport& r)
 {
-    return "A change: the runs from a session on against the runs before it differ at " + percent(r.settings.level) +
-           " confidence (corrected for the places and lines looked at) by more than " + percent(r.settings.threshold) +
-           "; the ratio is of their medians, with its " + percent(r.settings.level) + " interval. An excursion: one "
-           "session off and then back, no change.";
+    return "A change: the sessions from one on against the sessions before it differ at " +
+           percent(r.settings.level) + " confidence (corrected for the places and lines looked at) by more than " +
+           percent(r.settings.threshold) + ", against the machine's own wander from session to session; the ratio "
+           "is of their levels, with the interval its verdict rests on. An excursion: one session off and then back, "
+           "no change.";
 }
 
 void print(std::ostream& out, const std::string& text, const std::string& indent = "  ")
@@ -123,7 +125,7 @@ void writeTrend(std::ostream& out, const HistoryReport& r, std::size_t m, std::s
         out << "<line class=\"change " << verdictName(change.verdict) << "\" data-session=\""
             << htmlEscaped(h.sessions[change.session]) << "\" x1=\"" << at << "\" y1=\"" << kTop - 4 << "\" x2=\"" << at
             << "\" y2=\"" << number(kTop + plotHeight) << "\"><title>from " << htmlEscaped(h.sessions[change.session])
-            << ": " << verdictName(change.verdict) << ", " << htmlEscaped(ratioWithInterval(change.after / change.before, change.estimate))
+            << ": " << verdictName(change.verdict) << ", " << htmlEscaped(ratioWithInterval(change.estimate, r.settings))
             << "</title></line>\n";
     }
     for (const Excursion& excursion : r.excursions) {
@@ -143,7 +145,7 @@ void writeTrend(std::ostream& out, const HistoryReport& r, std::size_t m, std::s
             facts += (facts.empty() ? "" : "; ") + factText(fact);
         out << "<p class=\"change-note\"><span class=\"verdict " << verdictName(change.verdict) << "\">"
             << verdictName(change.verdict) << "</span> from " << htmlEscaped(h.sessions[change.session]) << ": "
-            << htmlEscaped(ratioWithInterval(change.after / change.before, change.estimate))
+            << htmlEscaped(ratioWithInterval(change.estimate, r.settings))
             << (facts.empty() ? "" : "<br><span class=\"facts\">" + htmlEscaped(facts) + "</span>") << "</p>\n";
     }
     out << "</figure>\n";
@@ -169,9 +171,7 @@ details { margin: .5rem 0; border-bottom: 1px solid var(--line); }
 summary { cursor: pointer; font-size: 1.05rem; font-weight: 600; padding: .25rem 0; }
 )";
 
-} // namespace
-
-void writeHistoryText(std::ostream& out, const HistoryReport& r)
+void writeHistoryLines(std::ostream& out, const HistoryReport& r)
 {
     std::string sessions;
     for (const MachineHistory& h : r.machines)
@@ -190,7 +190,7 @@ void writeHistoryText(std::ostream& out, const HistoryReport& r)
         print(out, "  " + h.name + ", " + std::string(kLines[change.line].label) + ", from " +
                        h.sessions[change.session] + ": " + verdictName(change.verdict) + ", " +
                        format("%.3f", change.before) + " s -> " + format("%.3f", change.after) + " s, " +
-                       ratioWithInterval(change.after / change.before, change.estimate),
+                       ratioWithInterval(change.estimate, r.settings),
               "    ");
         std::string facts;
         for (const FactChange& fact : change.facts)
@@ -204,7 +204,7 @@ void writeHistoryText(std::ostream& out, const HistoryReport& r)
             const MachineHistory& h = r.machines[excursion.machine];
             print(out, "  " + h.name + ", " + std::string(kLines[excursion.line].label) + ", at " +
                            h.sessions[excursion.session] + ": " +
-                           ratioWithInterval(excursion.estimate.estimate, excursion.estimate) +
+                           ratioWithInterval(excursion.estimate, r.settings) +
                            " the sessions around it; the host may have been busy",
                   "    ");
         }
@@ -240,6 +240,17 @@ void writeHistoryText(std::ostream& out, const HistoryReport& r)
         for (const std::string& problem : r.problems)
             print(out, "  " + problem, "    ");
     }
+}
+
+} // namespace
+
+// Names, values and facts come from other machines: no control character
+// of theirs reaches the terminal.
+void writeHistoryText(std::ostream& out, const HistoryReport& r)
+{
+    std::ostringstream text;
+    writeHistoryLines(text, r);
+    out << printable(text.str());
 }
 
 void writeHistoryJson(std::ostream& out, const HistoryReport& r)
@@ -285,7 +296,7 @@ void writeHistoryJson(std::ostream& out, const HistoryReport& r)
                       {"verdict", verdictName(change.verdict)},
                       {"before", change.before},
                       {"after", change.after},
-                      {"ratio", change.after / change.before},
+                      {"ratio", change.estimate.estimate},
                       {"facts", facts}};
         estimateJson(entry, change.estimate);
         changes.push_back(entry);
@@ -300,6 +311,17 @@ void writeHistoryJson(std::ostream& out, const HistoryReport& r)
         estimateJson(entry, excursion.estimate);
         excursions.push_back(entry);
     }
+    json undecided = json::array();
+    for (const Undecided& u : r.undecided) {
+        json entry = {{"machine", r.machines[u.machine].name},
+                      {"line", std::string(kLines[u.line].label)},
+                      {"session", r.machines[u.machine].sessions[u.session]},
+                      {"verdict", "undecided"},
+                      {"ratio", u.estimate.estimate},
+                      {"undecided_because", u.reason}};
+        estimateJson(entry, u.estimate);
+        undecided.push_back(entry);
+    }
     json lines = json::array();
     for (const expected::ResultLine& known : kLines)
         lines.push_back(std::string(known.label));
@@ -307,12 +329,16 @@ void writeHistoryJson(std::ostream& out, const HistoryReport& r)
         {"settings",
          {{"level", r.settings.level},
           {"threshold", r.settings.threshold},
-          {"method", "levels merged bottom up; each boundary tested with the Hodges-Lehmann shift of the log-times and its "
-                     "exact Mann-Whitney interval, at the level corrected for the boundaries looked at and the nine lines"}}},
+          {"method", "levels merged bottom up; sessions as the unit: each session's mean log-time off its level by the "
+                     "machine's wander between sessions (estimated from the history) and by its runs' spread; each "
+                     "boundary tested with Welch's t and Satterthwaite's degrees of freedom, at the level corrected for "
+                     "the boundaries looked at and the nine lines"},
+          {"fewest_sessions", kFewestSessions}}},
         {"lines", lines},
         {"machines", machines},
         {"changes", changes},
         {"excursions", excursions},
+        {"undecided", undecided},
         {"problems", r.problems},
         {"notes", r.notes},
         {"newest_slower", r.newestSlower},

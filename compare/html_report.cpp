@@ -1,5 +1,7 @@
 #include "html_report.h"
 
+#include "printable.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -343,7 +345,7 @@ void writeChart(std::ostream& out, const Comparison& c, std::size_t line)
 std::string htmlEscaped(const std::string& text)
 {
     std::string escaped;
-    for (char ch : text) {
+    for (char ch : printable(text)) {
         switch (ch) {
         case '&': escaped += "&amp;"; break;
         case '<': escaped += "&lt;"; break;

@@ -29,6 +29,23 @@ json textOrNull(const std::string& text)
     return text.empty() ? json(nullptr) : json(text);
 }
 
+// What the recorder saw while the line ran, and whether that makes it
+// disturbed.
+json figuresJson(const session::LineFigures& f, const session::LineJudgement& judgement)
+{
+    const auto optional = [](const auto& value) { return value ? json(*value) : json(nullptr); };
+    const char* by = judgement.kind == session::Disturbance::throttling ? "throttling"
+                     : judgement.kind == session::Disturbance::load     ? "load"
+                                                                        : nullptr;
+    return {{"seconds", f.seconds},
+            {"other_cpu_s", optional(f.otherCpu)},
+            {"steal_s", optional(f.steal)},
+            {"run_delay_s", optional(f.runDelay)},
+            {"throttle_events", optional(f.throttle)},
+            {"lost_share", judgement.share},
+            {"disturbed", by == nullptr ? json(nullptr) : json(by)}};
+}
+
 json runJson(const Run& run, bool used)
 {
     json lines = json::array();
@@ -41,6 +58,8 @@ json runJson(const Run& run, bool used)
                       {"mark", markName(result.mark)}};
         if (result.outOfMemory)
             entry["out_of_memory"] = true;
+        if (run.figures[line])
+            entry["recorded"] = figuresJson(*run.figures[line], run.disturbance[line]);
         lines.push_back(entry);
     }
     return {{"name", run.name},
@@ -79,6 +98,7 @@ json statsJson(const Machine& machine, const LineStats& stats, std::size_t line,
     } else
         entry["median"] = entry["fastest"] = entry["slowest"] = nullptr;
     entry["ratio"] = nullable(stats.ratio);
+    entry["median_ratio"] = nullable(stats.medianRatio);
     addEstimate(entry, stats.estimate, settings);
     json far = json::array();
     for (const Outlier& outlier : outliers(stats.times))
@@ -127,7 +147,7 @@ void writeJson(std::ostream& out, const Comparison& c)
         json lines = json::array();
         for (std::size_t line = 0; line < kLines.size(); ++line)
             lines.push_back(statsJson(machine, stats.lines[line], line, c.settings));
-        json summary = {{"ratio", nullable(stats.summary.ratio)}};
+        json summary = {{"ratio", nullable(stats.summary.ratio)}, {"median_ratio", nullable(stats.summary.medianRatio)}};
         addEstimate(summary, stats.summary.estimate, c.settings);
         machines.push_back({{"name", machine.name},
                             {"source", machine.source},
@@ -138,7 +158,11 @@ void writeJson(std::ostream& out, const Comparison& c)
                             {"from_flawed_runs", stats.fromFlawedRuns},
                             {"runs", runs},
                             {"statistics", lines},
-                            {"summary", m == 0 ? json(nullptr) : summary}});
+                            {"summary", m == 0 ? json(nullptr) : summary},
+                            // The level each of its rows was judged at, and
+                            // whether its ten rows were judged together.
+                            {"row_level", m == 0 ? json(nullptr) : json(stats.rowLevel)},
+                            {"rows_together", m == 0 ? json(nullptr) : json(stats.rowsTogether)}});
     }
     json groups = json::array();
     for (std::size_t g = 0; g < c.groups.size(); ++g)
@@ -153,7 +177,9 @@ void writeJson(std::ostream& out, const Comparison& c)
     const json settings = {{"level", c.settings.level},
                            {"threshold", c.settings.threshold},
                            {"method", "Hodges-Lehmann shift of the log-times with the exact Mann-Whitney interval"},
-                           {"summary_lines", summaryLines}};
+                           {"summary_lines", summaryLines},
+                           // From this many runs per machine the ten rows are judged together.
+                           {"rows_together_runs", kRowsTogetherRuns}};
     const json document = {{"baseline", c.machines.empty() ? json(nullptr) : json(c.machines[0].name)},
                            {"settings", settings},
                            {"lines", lines},

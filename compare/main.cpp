@@ -9,6 +9,7 @@
 #include "html_report.h"
 #include "json_output.h"
 #include "machine.h"
+#include "printable.h"
 #include "stats.h"
 #include "table.h"
 
@@ -22,7 +23,8 @@
 namespace {
 
 const char kUsage[] = R"(Usage: cpubench-compare [--markdown | --json] [--by-machine] [--html FILE]
-                        [--threshold PERCENT] [--confidence PERCENT] PATH...
+                        [--threshold PERCENT] [--confidence PERCENT]
+                        [--keep-disturbed] PATH...
        cpubench-compare --history [--json] [--html FILE] [--threshold PERCENT]
                         [--confidence PERCENT] DIR...
 Compares saved cpubench transcripts ("cpubench </dev/null > FILE", or the text
@@ -32,7 +34,7 @@ file ('-' reads standard input). A PATH that is a directory is one machine
 named by the directory: its runs are the *.txt files in it, and an optional
 machine.json describes it (processor, logical_cpus, memory_mib, os, kernel,
 virtualization, microcode, firmware_vendor, firmware_version, firmware_date,
-mitigations, glibc, gmp, gmp_version, governor, cpubench_version). A
+mitigations, glibc, c_runtime, gmp, gmp_version, governor, cpubench_version). A
 directory whose sub-directories hold *.txt files is a machine's history, a
 session folder per lab run named by its start (2026-12-08T14.05Z): its newest
 session is compared, with its own machine.json, and a note says which.
@@ -60,6 +62,12 @@ between the runs before and after a session, tested like a comparison) with
 the machine.json facts that changed at that session, one-session excursions
 apart, and the session where a machine's values turned wrong.
 
+A session recorded by cpubench-record has a session.json with what else the
+system did while each line ran. A line that others took more than 3% of its
+time from, or that ran during thermal throttling, is named "disturbed" and
+left out of its machine's statistics; a session whose recording was stopped
+early is named incomplete.
+
 Options:
   --history     show each DIR's sessions over time, with the changes
   --markdown    print the table as Markdown
@@ -74,6 +82,8 @@ Options:
                 the width of "same" (default 2)
   --confidence PERCENT
                 the level of the intervals (default 95; 50 to 99.9)
+  --keep-disturbed
+                name disturbed lines but keep them in the statistics
   --help        print this help and exit
 
 Exit status: 0 every run complete with exact values; 1 a wrong value or an
@@ -102,7 +112,7 @@ std::optional<double> percentage(const std::string& text, double low, double hig
 
 int usageError(const std::string& message)
 {
-    std::cerr << "cpubench-compare: " << message << "\nTry 'cpubench-compare --help'.\n";
+    std::cerr << "cpubench-compare: " << printable(message) << "\nTry 'cpubench-compare --help'.\n";
     return 2;
 }
 
@@ -114,14 +124,14 @@ bool writeHtmlFile(const std::string& file, Write write)
     if (html)
         write(html);
     if (!html || !html.flush()) {
-        std::cerr << "cpubench-compare: " << file << ": cannot write the report\n";
+        std::cerr << "cpubench-compare: " << printable(file) << ": cannot write the report\n";
         return false;
     }
     return true;
 }
 
 int showHistory(const std::vector<std::string>& paths, const VerdictSettings& verdicts, bool json,
-                const std::string& htmlFile)
+                const std::string& htmlFile, bool keepDisturbed)
 {
     std::vector<History> histories;
     bool unusable = false;
@@ -131,17 +141,21 @@ int showHistory(const std::vector<std::string>& paths, const VerdictSettings& ve
         // rest of the history is still shown; a folder without any session
         // cannot be.
         for (const std::string& error : history.errors)
-            std::cerr << "cpubench-compare: " << error << '\n';
+            std::cerr << "cpubench-compare: " << printable(error) << '\n';
         if (history.sessions.empty())
             unusable = true;
+        for (Session& session : history.sessions)
+            session.machine.keepDisturbed = keepDisturbed;
         histories.push_back(std::move(history));
     }
     if (unusable)
         return 2;
     HistoryReport report = analyseHistories(histories, verdicts);
-    for (const History& history : histories)
+    for (const History& history : histories) {
+        report.notes.insert(report.notes.end(), history.notes.begin(), history.notes.end());
         for (const std::string& error : history.errors)
             report.notes.push_back("left out: " + error);
+    }
     if (!htmlFile.empty() && !writeHtmlFile(htmlFile, [&](std::ostream& out) { writeHistoryHtml(out, report); }))
         return 2;
     if (json)
@@ -161,7 +175,7 @@ int main(int argc, char** argv)
 {
     TableOptions table;
     VerdictSettings verdicts;
-    bool json = false, history = false;
+    bool json = false, history = false, keepDisturbed = false;
     std::string htmlFile;
     bool optionsEnd = false;
     std::vector<std::string> paths;
@@ -179,6 +193,8 @@ int main(int argc, char** argv)
             json = true;
         else if (arg == "--history")
             history = true;
+        else if (arg == "--keep-disturbed")
+            keepDisturbed = true;
         else if (arg == "--html" || arg.rfind("--html=", 0) == 0) {
             if (arg == "--html" && i + 1 == argc)
                 return usageError("--html needs a file name");
@@ -212,7 +228,7 @@ int main(int argc, char** argv)
     if (history) {
         if (table.markdown || table.byMachine)
             return usageError("--history takes no --markdown or --by-machine");
-        return showHistory(paths, verdicts, json, htmlFile);
+        return showHistory(paths, verdicts, json, htmlFile, keepDisturbed);
     }
 
     std::vector<Machine> machines;
@@ -220,10 +236,11 @@ int main(int argc, char** argv)
     for (const std::string& path : paths) {
         ReadResult read = readMachine(path);
         for (const std::string& error : read.errors)
-            std::cerr << "cpubench-compare: " << error << '\n';
+            std::cerr << "cpubench-compare: " << printable(error) << '\n';
         unusable = unusable || !read.errors.empty();
+        read.machine.keepDisturbed = keepDisturbed;
         if (!read.machine.infoError.empty())
-            std::cerr << "cpubench-compare: " << read.machine.infoError << '\n';
+            std::cerr << "cpubench-compare: " << printable(read.machine.infoError) << '\n';
         machines.push_back(std::move(read.machine));
     }
     if (unusable)

@@ -22,6 +22,36 @@ std::string joined(const std::vector<std::string>& texts, const char* separator)
     return text;
 }
 
+// A line the recorder saw disturbed is left out of the statistics unless
+// the machine keeps such lines.
+bool leftOutDisturbed(const Machine& machine, const Run& run, std::size_t line)
+{
+    return !machine.keepDisturbed && run.disturbance[line].kind != session::Disturbance::none;
+}
+
+// One note per disturbed line: the run, the line, what the system saw.
+void disturbanceNotes(Comparison& c, std::size_t m)
+{
+    const Machine& machine = c.machines[m];
+    for (std::size_t r = 0; r < machine.runs.size(); ++r) {
+        const Run& run = machine.runs[r];
+        for (std::size_t line = 0; line < kLines.size(); ++line) {
+            const session::LineJudgement& judgement = run.disturbance[line];
+            if (judgement.kind == session::Disturbance::none || !run.figures[line])
+                continue;
+            char share[32];
+            std::snprintf(share, sizeof share, "%.1f%%", judgement.share * 100);
+            const std::string what =
+                judgement.kind == session::Disturbance::throttling
+                    ? std::to_string(run.figures[line]->throttle.value_or(0)) + " thermal throttling event(s)"
+                    : std::string("others took ") + share + " of its time";
+            c.notes.push_back("disturbed: " + run.name + ": " + std::string(kLines[line].label) + ": " + what +
+                              (machine.keepDisturbed ? " (kept in the statistics by --keep-disturbed)"
+                                                     : "; left out of the statistics (--keep-disturbed keeps it)"));
+        }
+    }
+}
+
 // The statistics of one line over the runs marked in `used`.
 LineStats lineStats(const Machine& machine, const std::vector<bool>& used, std::size_t line)
 {
@@ -40,7 +70,7 @@ LineStats lineStats(const Machine& machine, const std::vector<bool>& used, std::
             stats.mark = Mark::wrong;
         else if (stats.mark == Mark::missing)
             stats.mark = result.mark;
-        if (!result.time.empty()) {
+        if (!result.time.empty() && !leftOutDisturbed(machine, machine.runs[r], line)) {
             times.push_back({std::strtod(result.time.c_str(), nullptr), &result.time});
             stats.times.push_back(times.back().seconds);
             stats.timeRuns.push_back(r);
@@ -235,6 +265,15 @@ std::string formatTime(double seconds)
     return result;
 }
 
+VerdictSettings rowSettings(std::size_t baseRuns, std::size_t otherRuns, const VerdictSettings& settings)
+{
+    VerdictSettings together = settings;
+    together.level = 1 - (1 - settings.level) / static_cast<double>(kRows);
+    if (std::min(baseRuns, otherRuns) >= kRowsTogetherRuns && ranks::criticalValue(baseRuns, otherRuns, 1 - together.level))
+        return together;
+    return settings;
+}
+
 MachineStats machineStats(const Machine& machine)
 {
     MachineStats stats;
@@ -276,6 +315,10 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
             for (const std::string& problem : run.transcript.problems)
                 c.problems.push_back(run.name + ": " + problem);
         }
+        if (!machine.incomplete.empty())
+            c.problems.push_back(machine.name + (machine.session.empty() ? "" : "/" + machine.session) +
+                                 ": the recorded session is incomplete: " + machine.incomplete);
+        disturbanceNotes(c, m);
         if (stats.flagged && machine.runs.size() > 1)
             c.notes.push_back(machine.name + ": " +
                               (stats.fromFlawedRuns ? "no run is complete with exact values; its figures come from all "
@@ -288,8 +331,17 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
     // Ratios to the baseline, their intervals and verdicts.
     for (std::size_t m = 1; m < c.machines.size(); ++m) {
         const bool flawed = c.stats[0].fromFlawedRuns || c.stats[m].fromFlawedRuns;
+        // The fewest times of any row decide whether the rows can be judged together.
+        std::size_t baseRuns = c.stats[0].summary.scores.size(), otherRuns = c.stats[m].summary.scores.size();
+        for (std::size_t line = 0; line < kLines.size(); ++line) {
+            baseRuns = std::min(baseRuns, c.stats[0].lines[line].runs);
+            otherRuns = std::min(otherRuns, c.stats[m].lines[line].runs);
+        }
+        const VerdictSettings rows = rowSettings(baseRuns, otherRuns, c.settings);
+        c.stats[m].rowLevel = rows.level;
+        c.stats[m].rowsTogether = rows.level != c.settings.level;
         const auto judged = [&](const std::vector<double>& base, const std::vector<double>& other) {
-            RatioEstimate estimate = compareTimes(base, other, c.settings);
+            RatioEstimate estimate = compareTimes(base, other, rows);
             if (flawed) {
                 estimate.verdict = Verdict::undecided;
                 estimate.doubt = Doubt::flawedRuns;
@@ -302,21 +354,28 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
             LineStats& stats = c.stats[m].lines[line];
             if (base.runs == 0 || stats.runs == 0 || !(base.median > 0))
                 continue;
-            stats.ratio = stats.median / base.median;
+            stats.medianRatio = stats.median / base.median;
             stats.estimate = judged(base.times, stats.times);
+            stats.ratio = stats.estimate->estimate;
         }
         Summary& summary = c.stats[m].summary;
-        double logSum = 0;
+        double logSum = 0, medianLogSum = 0;
         bool every = true;
         for (const std::size_t line : kSummaryLines) {
             every = every && c.stats[m].lines[line].ratio.has_value();
-            if (every)
+            if (every) {
                 logSum += std::log(*c.stats[m].lines[line].ratio);
+                medianLogSum += std::log(*c.stats[m].lines[line].medianRatio);
+            }
         }
-        if (every)
+        if (every) {
             summary.ratio = std::exp(logSum / static_cast<double>(kSummaryLines.size()));
-        if (every && !c.stats[0].summary.scores.empty() && !summary.scores.empty())
+            summary.medianRatio = std::exp(medianLogSum / static_cast<double>(kSummaryLines.size()));
+        }
+        if (every && !c.stats[0].summary.scores.empty() && !summary.scores.empty()) {
             summary.estimate = judged(c.stats[0].summary.scores, summary.scores);
+            summary.ratio = summary.estimate->estimate;
+        }
         undecidedNote(c, m);
     }
     for (std::size_t m = 0; m < c.machines.size(); ++m)

@@ -1,8 +1,13 @@
 #include "table.h"
 
+#include "printable.h"
+
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 namespace {
 
@@ -51,18 +56,31 @@ std::string format(const char* pattern, double value)
     return text;
 }
 
-// A ratio in at most six characters with its x.
-std::string ratioText(double ratio)
+// An interval's end with two decimals, or three where two would show 1.00
+// for an end that lies off 1 (a verdict rests on that side).
+std::string intervalEnd(double end)
 {
-    return format(ratio < 9.995 ? "%.2fx" : ratio < 99.95 ? "%.1fx" : "%.0fx", ratio);
+    const std::string text = format("%.2f", end);
+    return text == "1.00" && end != 1 ? format("%.3f", end) : text;
 }
 
-std::string intervalText(const std::optional<RatioEstimate>& estimate)
+} // namespace
+
+std::string intervalText(const std::optional<RatioEstimate>& estimate, const std::string& ratio)
 {
     if (!estimate || !estimate->low)
         return "";
-    return format("%.2f", *estimate->low) + ".." + format("%.2f", *estimate->high);
+    // The interval as shown holds the ratio as shown.
+    const double shown = std::strtod(ratio.c_str(), nullptr);
+    std::string low = intervalEnd(*estimate->low), high = intervalEnd(*estimate->high);
+    if (std::strtod(low.c_str(), nullptr) > shown)
+        low = ratio.substr(0, ratio.size() - 1);
+    if (std::strtod(high.c_str(), nullptr) < shown)
+        high = ratio.substr(0, ratio.size() - 1);
+    return low + ".." + high;
 }
+
+namespace {
 
 // The parts of a cell in their order: time, range, ratio with its verdict,
 // interval, mark.
@@ -316,6 +334,23 @@ std::string percent(double fraction)
 
 } // namespace
 
+std::string ratioText(double ratio, const std::optional<RatioEstimate>& estimate, const VerdictSettings& settings)
+{
+    std::string text = format(ratio < 9.995 ? "%.2f" : ratio < 99.95 ? "%.1f" : "%.0f", ratio);
+    // A ratio called slower or faster is beyond the threshold also as shown:
+    // 1.0204 is 1.0204, not 1.02.
+    if (estimate && (estimate->verdict == Verdict::slower || estimate->verdict == Verdict::faster)) {
+        const bool slower = estimate->verdict == Verdict::slower;
+        for (int digits = 3; digits <= 6; ++digits) {
+            const double shown = std::strtod(text.c_str(), nullptr);
+            if (slower ? shown > 1 + settings.threshold : shown < 1 - settings.threshold)
+                break;
+            text = format(("%." + std::to_string(digits) + "f").c_str(), ratio);
+        }
+    }
+    return text + "x";
+}
+
 const char* verdictMark(Verdict verdict)
 {
     switch (verdict) {
@@ -339,10 +374,10 @@ Cell tableCell(const Comparison& c, std::size_t machine, std::size_t line)
     if (stats.runs >= 2)
         cell.range = stats.fastestText + ".." + stats.slowestText;
     if (machine > 0) {
-        cell.ratio = stats.ratio ? ratioText(*stats.ratio) : "-";
+        cell.ratio = stats.ratio ? ratioText(*stats.ratio, stats.estimate, c.settings) : "-";
         if (stats.estimate) {
             cell.verdict = verdictMark(stats.estimate->verdict);
-            cell.interval = intervalText(stats.estimate);
+            cell.interval = intervalText(stats.estimate, cell.ratio);
         }
     }
     if (stats.mark == Mark::exact)
@@ -361,10 +396,10 @@ Cell summaryCell(const Comparison& c, std::size_t machine)
     if (machine == 0)
         return cell;
     const Summary& summary = c.stats[machine].summary;
-    cell.ratio = summary.ratio ? ratioText(*summary.ratio) : "-";
+    cell.ratio = summary.ratio ? ratioText(*summary.ratio, summary.estimate, c.settings) : "-";
     if (summary.estimate) {
         cell.verdict = verdictMark(summary.estimate->verdict);
-        cell.interval = intervalText(summary.estimate);
+        cell.interval = intervalText(summary.estimate, cell.ratio);
     }
     return cell;
 }
@@ -392,7 +427,13 @@ std::vector<std::string> wrapped(const std::string& text, std::size_t width, con
         }
         // A word longer than a line is cut.
         while (lead().size() + word.size() > width && width > lead().size()) {
-            const std::size_t take = width - lead().size();
+            std::size_t take = width - lead().size();
+            // Not inside a UTF-8 sequence.
+            for (std::size_t back = take; back > 0; --back)
+                if ((static_cast<unsigned char>(word[back]) & 0xC0) != 0x80) {
+                    take = back;
+                    break;
+                }
             lines.push_back(lead() + word.substr(0, take));
             word.erase(0, take);
         }
@@ -410,10 +451,16 @@ std::vector<std::string> tableLegend(const Comparison& c, bool words)
                                      "run where it has two or more."
                                    : "Time of each run in seconds.");
     if (c.machines.size() > 1) {
-        const std::string level = percent(c.settings.level), threshold = percent(c.settings.threshold);
+        const std::string threshold = percent(c.settings.threshold);
+        // The rows of every machine judged alike: together, or each by itself.
+        bool together = false, alone = false;
+        for (std::size_t m = 1; m < c.machines.size(); ++m)
+            (c.stats[m].rowsTogether ? together : alone) = true;
+        const std::string level = together && !alone ? percent(c.stats[1].rowLevel) : percent(c.settings.level);
         const std::string ratio =
-            std::string(c.severalRuns ? "Ratio = median / median" : "Ratio = time / time") + " of " +
-            c.machines[0].name + ": lower is faster. After it the verdict: ";
+            std::string(c.severalRuns ? "Ratio = the median of the ratios of each run's time to each of "
+                                      : "Ratio = time / time of ") +
+            c.machines[0].name + (c.severalRuns ? "'s runs" : "") + ": lower is faster. After it the verdict: ";
         const std::string meaning = " (a difference at " + level + " confidence, beyond " + threshold + "), ";
         if (words)
             legend.push_back(ratio + "slower, faster" + meaning + "same (within " + threshold +
@@ -422,8 +469,20 @@ std::vector<std::string> tableLegend(const Comparison& c, bool words)
             legend.push_back(ratio + "+ slower, - faster" + meaning + "= the same (within " + threshold +
                              "), ? undecided (see the notes); then the ratio's " + level +
                              " confidence interval where the table has room.");
+        if (together)
+            legend.push_back(std::string(alone ? "Machines with " + std::to_string(kRowsTogetherRuns) +
+                                                     " runs or more: their"
+                                               : "Each machine's") +
+                             " ten rows are judged together, each at " + percent(1 - (1 - c.settings.level) / kRows) +
+                             ", so that a machine compared with itself shows a false + or - in some row at most 1 time "
+                             "in 20.");
+        if (alone && c.severalRuns)
+            legend.push_back(std::string(together ? "The others'" : "Each") + " row is judged by itself (" +
+                             std::to_string(kRowsTogetherRuns) + " runs per machine judge the ten rows together): a "
+                             "row is false at most 1 time in 20, but some false + or - shows in about 1 comparison in 5 "
+                             "of a machine with itself.");
         legend.push_back(std::string(kSummaryLabel) + " (" + std::string(kShortSummary) +
-                         "): of the ratios of the lines that measure one thread's work: " + summaryLineNames() + ".");
+                         "): the ratio of the runs' geometric means of the lines that measure one thread's work: " + summaryLineNames() + ".");
     }
     legend.push_back("Values: ok = exact, WRONG = differ (see Problems), A, B, ... = log fingerprint.");
     if (c.severalRuns) {
@@ -466,7 +525,9 @@ bool tableTurned(const Comparison& c, const TableOptions& options)
     return std::any_of(rows.begin(), rows.end(), [](const std::string& row) { return row.size() > kTableWidth; });
 }
 
-void writeTable(std::ostream& out, const Comparison& c, const TableOptions& options)
+namespace {
+
+void writeTableText(std::ostream& out, const Comparison& c, const TableOptions& options)
 {
     const bool turned = tableTurned(c, options);
     std::vector<std::string> legend = tableLegend(c);
@@ -522,4 +583,15 @@ void writeTable(std::ostream& out, const Comparison& c, const TableOptions& opti
             for (const std::string& part : wrapped("  " + problem, kTableWidth, "    "))
                 out << part << '\n';
     }
+}
+
+} // namespace
+
+// Names, values and facts come from other machines: no control character
+// of theirs reaches the terminal.
+void writeTable(std::ostream& out, const Comparison& c, const TableOptions& options)
+{
+    std::ostringstream text;
+    writeTableText(text, c, options);
+    out << printable(text.str());
 }

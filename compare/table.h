@@ -24,6 +24,12 @@ struct Cell {
 // The mark of each verdict: + slower (more time), - faster, = same,
 // ? undecided.
 const char* verdictMark(Verdict verdict);
+// A ratio as the tables show it, "0.97x": two decimals, or as many more as
+// keep a ratio called slower or faster beyond the threshold as shown.
+std::string ratioText(double ratio, const std::optional<RatioEstimate>& estimate, const VerdictSettings& settings);
+// The interval "0.95..0.99" of a ratio shown as `ratio`: it holds the ratio
+// as shown, and an end off 1 never shows as 1.00. Empty without an interval.
+std::string intervalText(const std::optional<RatioEstimate>& estimate, const std::string& ratio);
 
 Cell tableCell(const Comparison& comparison, std::size_t machine, std::size_t line);
 // The summary row's cell: the geometric mean of the ratios, with its

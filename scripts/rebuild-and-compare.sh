@@ -27,17 +27,25 @@
 #                     scripts/build-linux-packages.sh (default: made anew)
 #   --gmp-source DIR  GMP's source as the zip's gmp-source/ holds it (default:
 #                     Debian's source package, fetched as for the first build)
+#   --gmp-build DIR   the GMP DLL as scripts/build-gmp-dll.sh left it (the
+#                     first build's build/windows/gmp): taken as it is, not
+#                     built again. CI passes it to build the DLL once per run;
+#                     the comparison then shows every file of the zip but the
+#                     DLL rebuilt (its source, licence and GMP.txt still come
+#                     from the folder and are compared).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { echo "usage: $0 [--repository URL] [--work DIR] [--debian-roots DIR] [--gmp-source DIR] COMMIT PUBLISHED_DIR" >&2; exit 2; }
+usage() { echo "usage: $0 [--repository URL] [--work DIR] [--debian-roots DIR] [--gmp-source DIR] [--gmp-build DIR] COMMIT PUBLISHED_DIR" >&2; exit 2; }
 repository=$(cd "$here/.." && pwd)
 work=""
+gmp_build=""
 while [ $# -gt 0 ]; do
     case $1 in
         --repository) repository=$2; shift 2 ;;
         --work) work=$2; shift 2 ;;
         --debian-roots) export CPUBENCH_DEBIAN_ROOTS; CPUBENCH_DEBIAN_ROOTS=$(cd "$2" && pwd); shift 2 ;;
         --gmp-source) export CPUBENCH_GMP_SOURCE; CPUBENCH_GMP_SOURCE=$(cd "$2" && pwd); shift 2 ;;
+        --gmp-build) gmp_build=$(cd "$2" && pwd); shift 2 ;;
         -*) usage ;;
         *) break ;;
     esac
@@ -68,6 +76,14 @@ tree=("$work"/tree/*)
 cd "${tree[0]}"
 echo "== Building in ${tree[0]}, from the source archive"
 scripts/build-linux-packages.sh
+if [ -n "$gmp_build" ]; then
+    # build-gmp-dll.sh finds it up to date (newer than the script, which is
+    # dated at the commit) and does nothing.
+    mkdir -p build/windows/gmp
+    for part in bin include lib legal source; do
+        cp -a "$gmp_build/$part" build/windows/gmp/
+    done
+fi
 cmake --preset windows -DBUILD_TESTING=OFF
 cmake --build --preset windows
 cpack --preset package-windows

@@ -221,7 +221,10 @@ TEST(CompareStats, MediansRangesRatiosAndVerdicts)
     EXPECT_EQ(base.medianText + " " + base.fastestText + " " + base.slowestText, "1.075 1.000 1.200");
     const LineStats& even = c.stats[1].lines[gmp];
     EXPECT_EQ(even.medianText, "1.2755"); // the mean of the middle two
-    EXPECT_DOUBLE_EQ(*even.ratio, 1.2755 / 1.075);
+    // The ratio shown is the estimate the verdict rests on (the median of
+    // the pairwise ratios), the ratio of the medians beside it.
+    EXPECT_DOUBLE_EQ(*even.ratio, even.estimate->estimate);
+    EXPECT_DOUBLE_EQ(*even.medianRatio, 1.2755 / 1.075);
     EXPECT_EQ(even.estimate->verdict, Verdict::undecided); // one run of the base is as slow as one of even's
     EXPECT_EQ(c.stats[1].lines[1].estimate->verdict, Verdict::same); // every run the same time
     EXPECT_EQ(c.stats[2].lines[gmp].estimate->doubt, Doubt::tooFewRuns);
@@ -231,9 +234,18 @@ TEST(CompareStats, MediansRangesRatiosAndVerdicts)
               "1.2755 1.150..2.000 1.19x? 0.96..2.00 ok");
     EXPECT_EQ(tableCell(c, 2, gmp).range, "");
     EXPECT_EQ(tableCell(c, 2, gmp).interval, "");
-    // The summary: the geometric mean of the one-thread lines' ratios.
-    EXPECT_NEAR(*c.stats[1].summary.ratio, std::pow(1.2755 / 1.075, 1.0 / 5), 1e-12);
+    // The summary: the ratio of the runs' geometric means, and beside it the
+    // geometric mean of the one-thread lines' ratios of medians.
+    EXPECT_DOUBLE_EQ(*c.stats[1].summary.ratio, c.stats[1].summary.estimate->estimate);
+    EXPECT_NEAR(*c.stats[1].summary.medianRatio, std::pow(1.2755 / 1.075, 1.0 / 5), 1e-12);
     EXPECT_EQ(summaryCell(c, 0).ratio, "");
+
+    // Medians 1.035 and 1.044 are 1.01 apart, but the verdict rests on the
+    // pairwise ratios: shown is their median, beyond 2% and inside its interval.
+    const Comparison gmpRuns = compare({lab("a", {"1.041", "1.043", "1.000", "1.000", "1.035"}),
+                                        lab("b", {"1.083", "1.048", "1.083", "1.042", "1.044", "1.040", "1.040"})});
+    const Cell slower = tableCell(gmpRuns, 1, gmp);
+    EXPECT_EQ(slower.ratio + slower.verdict + " " + slower.interval, "1.04x+ 1.001..1.05");
 }
 
 // A wide comparison, as a lab of 30 machines makes it, stays within 100
@@ -289,6 +301,22 @@ TEST(CompareStats, FlawedRunsAreLeftOut)
                               "broken/run-1.txt: incomplete: Copy 2 GB: nicht genug Speicher (not enough memory for the run)"}));
     EXPECT_EQ(c.notes, (std::vector<std::string>{"mixed: left out of its statistics: mixed/run-2.txt",
                                                  "broken: undecided on every line: no run complete with exact values."}));
+}
+
+TEST(CompareStats, ImpossibleTimesAreFlawsOfTheirRuns)
+{
+    // A line cannot take no time, nor a day or longer: the run is left out
+    // as a wrong one is.
+    for (const std::string& time : std::vector<std::string>{"0.000", "90000.000"}) {
+        const Comparison c = compare({lab("base", {"1.000", "1.010", "1.020", "1.030"}),
+                                      lab("odd", {time, "1.100", "1.110", "1.120"})});
+        EXPECT_EQ(c.stats[1].used, (std::vector<bool>{false, true, true, true})) << time;
+        ASSERT_EQ(c.problems.size(), 1u);
+        EXPECT_EQ(c.problems[0].rfind("odd/run-1.txt: impossible time: GMP mpz_pow_ui: ", 0), 0u) << c.problems[0];
+        const double ratio = *c.stats[1].lines[2].ratio;
+        EXPECT_TRUE(ratio > 1.05 && ratio < 1.15) << time;
+        EXPECT_TRUE(std::isfinite(*c.stats[1].summary.ratio));
+    }
 }
 
 TEST(CompareStats, RunsOfOneMachineWithDifferentLogFingerprints)
@@ -406,6 +434,7 @@ std::filesystem::path writeHistory(const std::string& name)
         writeFile(host / session / "machine.json", std::string(R"({"kernel": ")") + session + "\"}");
     }
     writeFile(host / "2026-12-08T14.05Z" / "notes.txt", "not a run");
+    writeFile(host / "backup" / "run-1.txt", withGmpTime("9.000")); // sorts after the dates, but is no session
     writeFile(host / "2026-12-09T08.00Z" / "machine.json", "{}"); // the run never started
     return host;
 }
@@ -425,6 +454,8 @@ TEST(CompareRead, HistoryOfSessionsInTimeOrder)
     EXPECT_EQ(history.sessions[4].machine.runs[1].name, "history_read/2026-12-08T14.05Z-10/run-2.txt");
     ASSERT_EQ(history.errors.size(), 1u);
     EXPECT_NE(history.errors[0].find("notes.txt: not a cpubench transcript"), std::string::npos);
+    ASSERT_EQ(history.notes.size(), 1u);
+    EXPECT_NE(history.notes[0].find("backup: not a session folder"), std::string::npos) << history.notes[0];
 
     const History none = readHistory((std::filesystem::path(testing::TempDir()) / "history_read" / "2026-12-09T08.00Z").string());
     EXPECT_TRUE(none.sessions.empty());
@@ -593,10 +624,11 @@ TEST(CompareExecutable, NewestSessionOfAHistory)
     EXPECT_EQ(doc["machines"][1]["session"], nullptr);
     EXPECT_EQ(doc["machines"][1]["runs"][1]["name"], "history_old/run-2.txt");
     EXPECT_DOUBLE_EQ(doc["machines"][1]["statistics"][2]["ratio"].get<double>(), 2.0);
-    ASSERT_GE(doc["notes"].size(), 2u); // then the verdicts of so few runs
-    EXPECT_EQ(doc["notes"][0], "history_host: the transcripts directly in its folder (1, from before the lab kept "
+    ASSERT_GE(doc["notes"].size(), 3u); // then the verdicts of so few runs
+    EXPECT_NE(doc["notes"][0].get<std::string>().find("backup: not a session folder"), std::string::npos);
+    EXPECT_EQ(doc["notes"][1], "history_host: the transcripts directly in its folder (1, from before the lab kept "
                                "sessions) are left out; its newest session, 2026-12-08T14.05Z-10, is compared");
-    EXPECT_EQ(doc["notes"][1], "Newest session compared: 2026-12-08T14.05Z-10 for history_host");
+    EXPECT_EQ(doc["notes"][2], "Newest session compared: 2026-12-08T14.05Z-10 for history_host");
 
     // A session given by itself is named with its host.
     EXPECT_EQ(runCompare("\"" + (host / "2026-12-01T09.00Z").string() + "\" \"" + old.string() + "\"", output), 0)
@@ -626,7 +658,10 @@ TEST(CompareExecutable, HistoryStatusForAScheduledJob)
     EXPECT_EQ(change["line"], "GMP mpz_pow_ui");
     EXPECT_EQ(change["session"], "2026-12-04T02.00Z");
     EXPECT_EQ(change["verdict"], "slower");
-    EXPECT_NEAR(change["ratio"].get<double>(), 1.315 / 1.015, 1e-9);
+    // The ratio of the levels (geometric means), the one its verdict rests on.
+    EXPECT_NEAR(change["ratio"].get<double>(), change["after"].get<double>() / change["before"].get<double>(), 1e-12);
+    EXPECT_NEAR(change["ratio"].get<double>(), 1.3, 0.01);
+    EXPECT_LT(change["ratio_low"].get<double>(), change["ratio"].get<double>());
     EXPECT_EQ(change["facts"], nlohmann::json::parse(R"({"kernel": {"before": "6.1.0-26", "after": "6.1.0-27"}})"));
     EXPECT_EQ(doc["machines"][0]["sessions"].size(), 4u);
 

@@ -23,12 +23,12 @@
 #   (groff without warnings), the C++ and GCC runtimes linked in; the
 #   newest glibc that cpubench needs is at most Debian 11's (2.31) and at
 #   most what doc/packaging.md says (which the README's install table
-#   repeats); cpubench-compare needs no library at all.
+#   repeats); cpubench-compare and cpubench-record need no library at all.
 # - Every package holds the README and every guide of the source's doc/:
 #   the .deb compressed, the tarball's copies with links that resolve.
-# - The tarball, unpacked, runs a whole transcript on this machine and in
-#   the Debian 11 root; the packaged cpubench-compare finds it complete and
-#   exact (exit 0).
+# - The tarball, unpacked, records a session on this machine with its
+#   cpubench-record and runs a whole transcript in the Debian 11 root; the
+#   packaged cpubench-compare finds them complete and exact (exit 0).
 # - The .deb installs with apt-get into Debian 11 with its dependencies
 #   from that release, runs there, and is removed again.
 # - cpubench-compare checks a transcript in a root that holds nothing but
@@ -108,9 +108,11 @@ check_tree() {
     grep -Eq 'NEEDED.*(libstdc\+\+|libgcc_s)' <<< "$(objdump -p "$bin/cpubench")" \
         && fail "cpubench links the C++ or GCC runtime dynamically"
     # Fully static: no program interpreter and no library to load.
-    grep -q 'INTERP' <<< "$(readelf -lW "$bin/cpubench-compare")" && fail "cpubench-compare has a program interpreter"
-    grep -q 'NEEDED' <<< "$(readelf -dW "$bin/cpubench-compare")" && fail "cpubench-compare needs a shared library"
-    for name in cpubench cpubench-compare; do
+    for name in cpubench-compare cpubench-record; do
+        grep -q 'INTERP' <<< "$(readelf -lW "$bin/$name")" && fail "$name has a program interpreter"
+        grep -q 'NEEDED' <<< "$(readelf -dW "$bin/$name")" && fail "$name needs a shared library"
+    done
+    for name in cpubench cpubench-compare cpubench-record; do
         local page=$man/$name.1.gz
         if [ -f "$page" ]; then
             local warnings
@@ -186,11 +188,15 @@ for guide in "${guides[@]}" doc/report.png; do
     [ -f "$tree/share/doc/cpubench/$guide" ] || fail "the tarball lacks share/doc/cpubench/$guide"
 done
 python3 "$source/tests/linkcheck.py" "$tree/share/doc/cpubench" || fail "the tarball's guides have broken links"
-# A run on this machine, from the unpacked folder, with GMP from the system.
+# A run on this machine, from the unpacked folder, with GMP from the system,
+# recorded by the tarball's recorder, which finds the benchmark beside it.
 status=0
-"$tree/bin/cpubench" </dev/null >"$work/host.txt" || status=$?
-[ $status -eq 0 ] || fail "cpubench ended with status $status"
-"$tree/bin/cpubench-compare" "$work/host.txt" || fail "the transcript made on this machine is not complete and exact"
+"$tree/bin/cpubench-record" --runs 1 "$work/host" >"$work/record.log" || status=$?
+[ $status -eq 0 ] || { cat "$work/record.log" >&2; fail "cpubench-record ended with status $status"; }
+packaged=$(basename "$tarball" | sed -E 's/^cpubench-(.*)-linux-x86_64[.]tar[.]gz$/\1/')
+grep -q '"cpubench_version": "'"$packaged"'"' "$work"/host/*/machine.json \
+    || fail "the recorder's machine.json does not name cpubench $packaged"
+"$tree/bin/cpubench-compare" "$work/host" || fail "the session recorded on this machine is not complete and exact"
 
 echo "== the tarball in Debian 11"
 mkdir -p "$inroot"
@@ -220,9 +226,9 @@ at_most "$newest" "$debian11Glibc" || fail "the RPM requires glibc $newest"
 # Its own files only (and the build-id links rpmbuild adds): no folder of
 # the system, such as /usr/bin or /usr/share/man.
 files=$(rpm -qpl "$rpm" | grep -v '^/usr/lib/\.build-id' | LC_ALL=C sort)
-expected=$(printf '%s\n' /usr/bin/cpubench /usr/bin/cpubench-compare /usr/share/doc/cpubench \
+expected=$(printf '%s\n' /usr/bin/cpubench /usr/bin/cpubench-compare /usr/bin/cpubench-record /usr/share/doc/cpubench \
     /usr/share/doc/cpubench/LICENSE /usr/share/doc/cpubench/doc /usr/share/doc/cpubench/doc/report.png \
-    /usr/share/man/man1/cpubench-compare.1.gz /usr/share/man/man1/cpubench.1.gz \
+    /usr/share/man/man1/cpubench-compare.1.gz /usr/share/man/man1/cpubench-record.1.gz /usr/share/man/man1/cpubench.1.gz \
     "${guides[@]/#//usr/share/doc/cpubench/}" | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "the RPM's files are"$'\n'"$files"$'\n'"not"$'\n'"$expected"
 flags=$(rpm -qp --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' "$rpm")
@@ -233,7 +239,7 @@ for guide in "${guides[@]}" doc/report.png; do
         || fail "the RPM does not mark $guide as documentation"
 done
 # The same programs as the tarball (rpm lists each file's SHA-256).
-for name in cpubench cpubench-compare; do
+for name in cpubench cpubench-compare cpubench-record; do
     digest=$(rpm -qp --dump "$rpm" | awk -v path="/usr/bin/$name" '$1 == path {print $4}')
     [ "$digest" = "$(sha256sum <"$tree/bin/$name" | cut -d' ' -f1)" ] || fail "the RPM's $name is not the tarball's"
 done

@@ -89,19 +89,28 @@ fi
 cd "${folder[0]}"
 guides=()
 for guide in "$here"/../doc/*.md; do guides+=("doc/$(basename "${guide%.md}").txt"); done
-for file in cpubench.exe cpubench-compare.exe libgmp-10.dll README.txt CONTRIBUTING.txt "${guides[@]}" \
+for file in cpubench.exe cpubench-compare.exe cpubench-record.exe libgmp-10.dll README.txt CONTRIBUTING.txt "${guides[@]}" \
             doc/report.png LICENSE.txt GMP.txt COPYING.LESSERv3 COPYINGv3 COPYINGv2 \
             gmp-source/*.orig.tar.* gmp-source/*.patch; do
     [ -f "$file" ] || { echo "FAIL: the zip lacks $file" >&2; exit 1; }
 done
 python3 "$here/linkcheck.py" . || { echo "FAIL: the zip's guides have broken links" >&2; exit 1; }
-# No search path: the DLL must be found beside the program.
+# No search path: the DLL must be found beside the program. One run,
+# recorded by the zip's recorder, which finds cpubench.exe beside it.
 status=0
-env -u WINEPATH wine cpubench.exe </dev/null >run.txt || status=$?
+env -u WINEPATH wine cpubench-record.exe --runs 1 recorded >record.log || status=$?
 if [ $status -ne 0 ]; then
-    cat run.txt
-    echo "FAIL: cpubench.exe from the zip ended with status $status" >&2
+    cat record.log recorded/*/run-1*.txt
+    echo "FAIL: cpubench-record.exe from the zip ended with status $status" >&2
     exit 1
 fi
-wine cpubench-compare.exe run.txt || { echo "FAIL: the zip's run is not complete and exact" >&2; exit 1; }
+python3 - recorded/*/machine.json <<'EOF' || { echo "FAIL: the recorder's machine.json lacks Windows facts" >&2; exit 1; }
+import json, sys
+machine = json.load(open(sys.argv[1]))
+for key in ("processor", "os", "c_runtime", "gmp", "gmp_version", "cpubench_version"):
+    assert isinstance(machine.get(key), str) and machine[key], key
+assert machine["gmp"].lower().endswith("libgmp-10.dll"), machine["gmp"]
+assert machine["logical_cpus"] >= 1 and machine["memory_mib"] >= 1
+EOF
+wine cpubench-compare.exe recorded || { echo "FAIL: the zip's recorded run is not complete and exact" >&2; exit 1; }
 echo "zip test: 1 passed, 0 failed"

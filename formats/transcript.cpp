@@ -1,6 +1,8 @@
 #include "transcript.h"
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstddef>
 
 namespace {
@@ -48,9 +50,16 @@ std::vector<std::string_view> splitWords(std::string_view s)
     }
 }
 
+// A line of a broken or hostile file may hold millions of words: a few more
+// values than any line prints are kept, each cut to a length no real value
+// has, so that a run's memory stays small.
+constexpr std::size_t kMaxValues = 8, kMaxValueLength = 64, kMaxTimeLength = 20;
+
 // A time as "%3.3f" prints it: digits, a point, digits.
 bool isTime(std::string_view word)
 {
+    if (word.size() > kMaxTimeLength)
+        return false;
     const std::size_t point = word.find('.');
     if (point == 0 || point == std::string_view::npos || point + 1 == word.size())
         return false;
@@ -58,6 +67,14 @@ bool isTime(std::string_view word)
         if (i != point && std::isdigit(static_cast<unsigned char>(word[i])) == 0)
             return false;
     return true;
+}
+
+// A time that a line of a real run can take: above zero (every line does
+// work for far longer than the clock's millisecond) and below a day.
+bool possibleTime(const std::string& time)
+{
+    const double seconds = std::strtod(time.c_str(), nullptr);
+    return std::isfinite(seconds) && seconds > 0 && seconds < expected::kLongestTime;
 }
 
 // A UTF-16 LE text (with its byte order mark) as 8-bit text: every result
@@ -99,8 +116,14 @@ void readResult(std::string_view rest, LineResult& line)
         const std::size_t equals = word.rfind('=');
         if (equals != std::string_view::npos)
             word.remove_prefix(equals + 1);
-        if (!word.empty())
-            line.values.emplace_back(word);
+        if (word.empty())
+            continue;
+        if (line.values.size() == kMaxValues) {
+            line.values.emplace_back("...");
+            break;
+        }
+        line.values.emplace_back(word.size() > kMaxValueLength ? std::string(word.substr(0, kMaxValueLength)) + "..."
+                                                                : std::string(word));
     }
 }
 
@@ -157,7 +180,12 @@ void check(Transcript& t)
             line.mark = Mark::unchecked;
             continue;
         }
-        if (line.time.empty())
+        if (!line.time.empty() && !possibleTime(line.time)) {
+            // Kept out of every statistic: a ratio to it would be 0 or infinite.
+            t.problems.push_back("impossible time: " + label + ": " + line.time + " s (a run's line takes more than 0 s"
+                                 " and less than " + std::to_string(static_cast<long>(expected::kLongestTime)) + " s)");
+            line.time.clear();
+        } else if (line.time.empty())
             t.problems.push_back("incomplete: " + label + ": no time (line cut off?)");
         checkValues(kLines[i], line, t.problems);
     }

@@ -11,6 +11,9 @@ namespace expected {
 
 inline constexpr std::string_view kBanner = "Varnholm's CPU Benchmark 2018";
 inline constexpr std::string_view kEndPrompt = "fertig! Beenden mit ENTER";
+// No line of a real run takes as long as this (seconds): a longer time is a
+// damaged or made-up transcript, never a slow machine.
+inline constexpr double kLongestTime = 86400;
 // Printed by the copy line in place of its time.
 inline constexpr std::string_view kOutOfMemory = "nicht genug Speicher";
 

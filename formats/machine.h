@@ -7,19 +7,40 @@
 // names sort in time order (results/<host>/2026-12-08T14.05Z/run-1.txt), each
 // with its runs and its own machine.json. A sub-directory that holds *.txt
 // files is a session; the others are ignored.
+//
+// Only regular files (or links to them) are read from a folder: a FIFO, a
+// device, a socket or a dangling link named like a transcript or
+// machine.json is skipped and named (Machine::notes, History::errors). A
+// path given by itself may be anything that can be read, such as a pipe.
+// A transcript larger than kMaxTranscriptBytes, or a machine.json larger
+// than kMaxInfoBytes, is refused with an error.
 #pragma once
 
+#include "session.h"
 #include "transcript.h"
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+// The largest transcript and machine.json read; a larger file is refused.
+// A transcript is under 1 KiB, a console's copy of many runs some KiB, a
+// machine.json 2 KiB: the limits only stop a file that is no such thing
+// (or /dev/zero) from filling the memory.
+inline constexpr std::size_t kMaxTranscriptBytes = std::size_t{4} << 20;
+inline constexpr std::size_t kMaxInfoBytes = std::size_t{1} << 20;
+
 struct Run {
     std::string name; // as named in messages: the file, or machine/file
     Transcript transcript;
+    // What the recorder saw while each line ran (session.json), when a
+    // recorder wrote the run.
+    std::array<std::optional<session::LineFigures>, expected::kLineCount> figures{};
+    // Per line: whether those figures call it disturbed, and by how much.
+    std::array<session::LineJudgement, expected::kLineCount> disturbance{};
 };
 
 // What machine.json says; every field optional (an empty text or map is an
@@ -39,6 +60,7 @@ struct MachineInfo {
     // by the name of its file in /sys/devices/system/cpu/vulnerabilities/.
     std::map<std::string, std::string> mitigations;
     std::string glibc;           // glibc: the C library's version
+    std::string cRuntime;        // c_runtime: Windows' C runtimes and their versions
     std::string gmp;             // gmp: the file libgmp.so.10 resolves to
     std::string gmpVersion;      // gmp_version
     std::string governor;        // governor: cpu0's frequency governor
@@ -58,16 +80,26 @@ inline constexpr std::pair<const char*, std::string MachineInfo::*> kInfoTexts[]
     {"firmware_version", &MachineInfo::firmwareVersion},
     {"firmware_date", &MachineInfo::firmwareDate},
     {"glibc", &MachineInfo::glibc},
+    {"c_runtime", &MachineInfo::cRuntime},
     {"gmp", &MachineInfo::gmp},
     {"gmp_version", &MachineInfo::gmpVersion},
     {"governor", &MachineInfo::governor},
     {"cpubench_version", &MachineInfo::cpubenchVersion},
 };
+// The whole-number fields with their keys; "mitigations" is the one object.
+inline constexpr std::pair<const char*, std::optional<long long> MachineInfo::*> kInfoNumbers[] = {
+    {"logical_cpus", &MachineInfo::logicalCpus},
+    {"memory_mib", &MachineInfo::memoryMib},
+};
+
+// machine.json's text of `info`: every present field, keys in name order,
+// as cpubench-record writes it and parseMachineInfo reads it.
+std::string writeMachineInfo(const MachineInfo& info);
 
 // Every field of `info` that is present, as its machine.json key and its
 // text, in a fixed order: processor, logical_cpus, memory_mib, os, kernel,
 // virtualization, microcode, firmware_vendor, firmware_version,
-// firmware_date, "mitigations.<flaw>" per flaw in name order, glibc, gmp,
+// firmware_date, "mitigations.<flaw>" per flaw in name order, glibc, c_runtime, gmp,
 // gmp_version, governor, cpubench_version. Absent fields are left out, so
 // two lists are compared by key (factChanges does).
 std::vector<std::pair<std::string, std::string>> machineFacts(const MachineInfo& info);
@@ -95,6 +127,11 @@ struct Machine {
     // Remarks from reading that change no exit status (runs of an earlier
     // layout left out); the comparison's notes carry them.
     std::vector<std::string> notes;
+    // A recorded session that did not run to its end: why, as session.json
+    // says (empty for a complete session, or one without session.json).
+    std::string incomplete{};
+    // Disturbed lines are named but stay in the statistics.
+    bool keepDisturbed = false;
 };
 
 // The outcome of reading one path: a machine, or the errors that make it
@@ -135,6 +172,8 @@ struct History {
     // session left with none is dropped. No session at all is an error too.
     // An unusable machine.json is its session's machine.infoError instead.
     std::vector<std::string> errors;
+    // Remarks that change no exit status: folders left out as no session.
+    std::vector<std::string> notes;
 };
 
 History readHistory(const std::string& path);

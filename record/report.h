@@ -1,0 +1,45 @@
+// What the recorder shows while it works and when it is done: progress in
+// place on a terminal, one plain line per run elsewhere, and a summary.
+#pragma once
+
+#include "session.h"
+#include "transcript.h"
+
+#include <string>
+#include <vector>
+
+class Progress {
+public:
+    Progress(bool terminal, int runs);
+    // Redraws the line on a terminal (at most every half second): the run,
+    // the line now running (kLineCount before the banner), the time
+    // elapsed and about how long is left.
+    void show(int run, std::size_t nextLine, double runSeconds, double totalSeconds);
+    // A run ended after `seconds`: one plain line.
+    void runDone(int run, const std::string& file, const std::string& outcome, double seconds);
+    // Clears the progress line before other output.
+    void clear();
+
+private:
+    bool terminal_;
+    int runs_;
+    std::vector<double> durations_; // of the runs that ended by themselves
+    double lastDraw_ = -1;
+    bool drawn_ = false;
+};
+
+// One recorded run as the summary sees it.
+struct RecordedRun {
+    session::RunRecord record;
+    Transcript transcript;
+};
+
+// Each line's median and fastest..slowest over the good runs (disturbed
+// lines left out), about how many runs per machine a 2% verdict would need
+// at this spread, and the disturbed lines.
+std::string summaryText(const std::vector<RecordedRun>& runs, int cpus);
+
+// About how many runs per machine a verdict within `threshold` would need,
+// two machines with this spread of log-times alike: none with fewer than
+// two times.
+std::optional<int> runsForVerdict(const std::vector<double>& times, double threshold);
