@@ -228,7 +228,7 @@ TEST(Verdict, RatesOnRealRunsOfOneMachine)
     // The figures the documentation gives, for the record.
     std::printf("%5s %-9s %12s %10s %10s %9s\n", "runs", "order", "comparisons", "false/row", "any false",
                 "+10% found");
-    for (const std::size_t runs : {4, 5, 6, 7, 8, 10}) {
+    for (const std::size_t runs : std::initializer_list<std::size_t>{4, 5, 6, 7, 8, 10}) {
         for (const bool timeOrder : {false, true}) {
             const Rates rates = measure(runs, timeOrder);
             std::printf("%5zu %-9s %12d %9.1f%% %9.1f%% %8.1f%%\n", runs, timeOrder ? "time" : "shuffled",
