@@ -97,7 +97,10 @@ if(WIN32)
     # README.txt and CONTRIBUTING.txt beside the programs, the guides in doc.
     install_guides(. .txt)
     configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${CPUBENCH_STAGE_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
-    install(FILES ${CPUBENCH_STAGE_DIR}/LICENSE.txt DESTINATION .)
+    # nlohmann/json is compiled into cpubench-compare and cpubench-record.
+    configure_file(${CMAKE_SOURCE_DIR}/third_party/nlohmann_json/LICENSE.MIT
+                   ${CPUBENCH_STAGE_DIR}/LICENSE-nlohmann-json.txt COPYONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CPUBENCH_STAGE_DIR}/LICENSE.txt ${CPUBENCH_STAGE_DIR}/LICENSE-nlohmann-json.txt DESTINATION .)
     configure_file(${GMP_WINDOWS_DIR}/legal/GMP.txt ${CPUBENCH_STAGE_DIR}/GMP.txt @ONLY NEWLINE_STYLE CRLF)
     install(FILES ${CPUBENCH_STAGE_DIR}/GMP.txt
                   ${GMP_WINDOWS_DIR}/legal/COPYING.LESSERv3
@@ -136,7 +139,12 @@ else()
     install(FILES ${CPUBENCH_STAGE_DIR}/cpubench.1.gz ${CPUBENCH_STAGE_DIR}/cpubench-compare.1.gz
                   ${CPUBENCH_STAGE_DIR}/cpubench-record.1.gz
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+    # cpubench's licence, and that of nlohmann/json, which is compiled into
+    # cpubench-compare and cpubench-record. The .deb says both in its
+    # copyright file.
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
+    install(FILES ${CMAKE_SOURCE_DIR}/third_party/nlohmann_json/LICENSE.MIT DESTINATION ${CMAKE_INSTALL_DOCDIR}
+            RENAME LICENSE.nlohmann-json COMPONENT licence)
     # The guides, as they are for the RPM and the tarball; the .deb takes the
     # compressed ones (below).
     install_guides(${CMAKE_INSTALL_DOCDIR} .md COMPONENT docs)
@@ -171,6 +179,7 @@ else()
     set(CPACK_RPM_PACKAGE_REQUIRES "libgmp.so.10()(64bit)")
     # (The RPM installs under /usr, CPack's default for it.)
     set(CPACK_RPM_USER_FILELIST "%license /usr/${CMAKE_INSTALL_DOCDIR}/LICENSE"
+        "%license /usr/${CMAKE_INSTALL_DOCDIR}/LICENSE.nlohmann-json"
         "%doc /usr/${CMAKE_INSTALL_DOCDIR}/doc/report.png")
     foreach(guide IN LISTS CPUBENCH_GUIDES)
         list(APPEND CPACK_RPM_USER_FILELIST "%doc /usr/${CMAKE_INSTALL_DOCDIR}/${guide}")

@@ -106,7 +106,7 @@ if [ ! -d "$root" ]; then
     enter "$root.tmp"
     in_root apt-get update -q
     in_root DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-        g++ make cmake dpkg-dev file libgmp-dev nlohmann-json3-dev rpm faketime
+        g++ make cmake dpkg-dev file libgmp-dev rpm faketime
     in_root apt-get clean
     unmount
     mv "$root.tmp" "$root"

@@ -19,7 +19,7 @@ echo "== Commit $commit, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
 
 # The release flags come from the top-level CMakeLists.txt; warnings are errors.
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DCPUBENCH_STATIC_RUNTIME=ON -DCMAKE_C_FLAGS=-Werror -DCMAKE_CXX_FLAGS=-Werror
+    -DCPUBENCH_STATIC_RUNTIME=ON -DCPUBENCH_BUNDLED_JSON=ON -DCMAKE_C_FLAGS=-Werror -DCMAKE_CXX_FLAGS=-Werror
 cmake --build "$build" -j "$(nproc)"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 stage=$build/stage

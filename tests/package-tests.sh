@@ -137,6 +137,9 @@ echo "== $(basename "$deb")"
 mkdir "$work/deb"
 dpkg-deb -x "$deb" "$work/deb"
 [ -f "$work/deb/usr/share/doc/cpubench/copyright" ] || fail "the .deb has no copyright file"
+# The JSON library compiled into two of the programs has its licence there.
+grep -q '^Files: third_party/nlohmann_json/\*$' "$work/deb/usr/share/doc/cpubench/copyright" \
+    || fail "the .deb's copyright file does not name nlohmann/json"
 for guide in "${guides[@]}"; do
     gzip -t "$work/deb/usr/share/doc/cpubench/$guide.gz" 2>/dev/null || fail "the .deb lacks $guide.gz or it is broken"
 done
@@ -184,7 +187,7 @@ echo "== the loops of the shipped cpubench and of the release build"
 python3 "$source/tests/sameloops.py" --stripped "$work/deb/usr/bin/cpubench" --stripped "$tree/bin/cpubench" \
     "$release" "$debian11/root/build/cpubench" >"$work/sameloops.txt" 2>&1 \
     || { grep -v '^ok' "$work/sameloops.txt" >&2 || true; fail "the shipped cpubench does not run the release build's loops (tests/sameloops.py)"; }
-for guide in "${guides[@]}" doc/report.png; do
+for guide in "${guides[@]}" doc/report.png LICENSE LICENSE.nlohmann-json; do
     [ -f "$tree/share/doc/cpubench/$guide" ] || fail "the tarball lacks share/doc/cpubench/$guide"
 done
 python3 "$source/tests/linkcheck.py" "$tree/share/doc/cpubench" || fail "the tarball's guides have broken links"
@@ -227,13 +230,15 @@ at_most "$newest" "$debian11Glibc" || fail "the RPM requires glibc $newest"
 # the system, such as /usr/bin or /usr/share/man.
 files=$(rpm -qpl "$rpm" | grep -v '^/usr/lib/\.build-id' | LC_ALL=C sort)
 expected=$(printf '%s\n' /usr/bin/cpubench /usr/bin/cpubench-compare /usr/bin/cpubench-record /usr/share/doc/cpubench \
-    /usr/share/doc/cpubench/LICENSE /usr/share/doc/cpubench/doc /usr/share/doc/cpubench/doc/report.png \
+    /usr/share/doc/cpubench/LICENSE /usr/share/doc/cpubench/LICENSE.nlohmann-json /usr/share/doc/cpubench/doc /usr/share/doc/cpubench/doc/report.png \
     /usr/share/man/man1/cpubench-compare.1.gz /usr/share/man/man1/cpubench-record.1.gz /usr/share/man/man1/cpubench.1.gz \
     "${guides[@]/#//usr/share/doc/cpubench/}" | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "the RPM's files are"$'\n'"$files"$'\n'"not"$'\n'"$expected"
 flags=$(rpm -qp --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' "$rpm")
-grep -Eq '^[a-z]*l[a-z]* /usr/share/doc/cpubench/LICENSE$' <<< "$flags" \
-    || fail "the RPM does not mark LICENSE as the licence"
+for licence in LICENSE LICENSE.nlohmann-json; do
+    grep -Eq "^[a-z]*l[a-z]* /usr/share/doc/cpubench/$licence\$" <<< "$flags" \
+        || fail "the RPM does not mark $licence as a licence"
+done
 for guide in "${guides[@]}" doc/report.png; do
     grep -Eq "^[a-z]*d[a-z]* /usr/share/doc/cpubench/$guide\$" <<< "$flags" \
         || fail "the RPM does not mark $guide as documentation"

@@ -90,7 +90,7 @@ cd "${folder[0]}"
 guides=()
 for guide in "$here"/../doc/*.md; do guides+=("doc/$(basename "${guide%.md}").txt"); done
 for file in cpubench.exe cpubench-compare.exe cpubench-record.exe libgmp-10.dll README.txt CONTRIBUTING.txt "${guides[@]}" \
-            doc/report.png LICENSE.txt GMP.txt COPYING.LESSERv3 COPYINGv3 COPYINGv2 \
+            doc/report.png LICENSE.txt LICENSE-nlohmann-json.txt GMP.txt COPYING.LESSERv3 COPYINGv3 COPYINGv2 \
             gmp-source/*.orig.tar.* gmp-source/*.patch; do
     [ -f "$file" ] || { echo "FAIL: the zip lacks $file" >&2; exit 1; }
 done
