@@ -1,8 +1,8 @@
 #include "write/openmetrics.h"
 
-#include <charconv>
 #include <cmath>
-#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 
@@ -78,11 +78,17 @@ std::string cleaned(std::string_view text, std::size_t limit)
     return result;
 }
 
+// The shortest of 15 to 17 significant digits that reads back as the same
+// double (the program runs in the C locale: a decimal point).
 std::string number(double value)
 {
-    char buffer[64];
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return error == std::errc{} ? std::string(buffer, end) : std::string("0");
+    char buffer[40];
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+        if (std::strtod(buffer, nullptr) == value)
+            break;
+    }
+    return buffer;
 }
 
 struct Family {
