@@ -25,8 +25,8 @@
 // A machine moved differently from the rest when its own log-ratio lies
 // outside the prediction the others make of it (leave one out: their
 // estimate, tau^2 and standard error, and the machine's own error; t with
-// k - 2 degrees of freedom, at the level corrected for the machines and
-// the tests) and by more than the threshold.
+// k - 2 degrees of freedom, or the machine's own if fewer, at the level
+// corrected for the machines and the tests) and by more than the threshold.
 //
 // Machines whose speed changed while none of their facts did: each change
 // of a machine at a session where no fact changed, confirmed when its shift
