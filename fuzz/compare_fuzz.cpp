@@ -1,7 +1,7 @@
 // The whole comparison: machines of runs (and their machine.json) through
 // the statistics and verdicts into every output: the table as text and as
 // Markdown, plain and turned, the HTML page and the JSON document.
-#include "fuzz_input.h"
+#include "fuzz_checks.h"
 #include "html_report.h"
 #include "json_output.h"
 #include "machine.h"

@@ -1,6 +1,6 @@
 // --history: histories of many sessions (with odd names, machine.json facts
 // that change, runs that turn slower or wrong) into its three outputs.
-#include "fuzz_input.h"
+#include "fuzz_checks.h"
 #include "history.h"
 #include "history_report.h"
 

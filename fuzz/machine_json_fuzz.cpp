@@ -7,7 +7,7 @@
 // through machineFacts and infoJson, one of session.json by parseRecord:
 // this target reaches it without a change; add a seed that has it to
 // corpus/machine_json/ and its key to machine_json.dict.
-#include "fuzz_input.h"
+#include "fuzz_checks.h"
 #include "json_output.h"
 #include "machine.h"
 #include "printable.h"

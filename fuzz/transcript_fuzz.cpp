@@ -1,6 +1,6 @@
 // The transcript reader on any bytes: files as saved, console copies, UTF-16
 // with its byte order mark, CR LF, cut-off and repeated runs.
-#include "fuzz_input.h"
+#include "fuzz_checks.h"
 #include "printable.h"
 #include "transcript.h"
 
