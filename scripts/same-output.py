@@ -438,7 +438,11 @@ def same_json(reference, current, keys):
         return False
 
 
-def compare(cases, runs, added, show):
+def arguments_text(case, index):
+    return ' '.join(a if isinstance(a, str) else os.fsdecode(a) for a in case.calls[index][0])
+
+
+def compare(cases, runs, added, show, listed):
     differing, only_added, total = [], 0, 0
     for case in cases:
         for index, (arguments, _, _) in enumerate(case.calls):
@@ -461,9 +465,11 @@ def compare(cases, runs, added, show):
         kinds.setdefault(('-'.join(case.name.split('-')[:2]), ending), []).append(case.name)
     for (group, ending), names in sorted(kinds.items()):
         print('  %-20s %-8s %5d' % (group, ending, len(names)))
+    if listed:
+        for case, index, ending, _ in differing:
+            print('  %s/%d%s: %s' % (case.name, index, ending, arguments_text(case, index)))
     for case, index, ending, data in differing[:show]:
-        arguments = [a if isinstance(a, str) else os.fsdecode(a) for a in case.calls[index][0]]
-        print('\n--- %s %s (%s)' % (case.name, ending, ' '.join(arguments)))
+        print('\n--- %s %s (%s)' % (case.name, ending, arguments_text(case, index)))
         texts = [(d or b'').decode('utf-8', 'backslashreplace').splitlines() for d in data]
         for line in list(difflib.unified_diff(texts[0], texts[1], 'reference', 'current', lineterm='', n=1))[:40]:
             print(line)
@@ -478,13 +484,15 @@ def main():
     parser.add_argument('--jobs', type=int, default=2)
     parser.add_argument('--json-added', default='', help='fields the change adds to the JSON, comma-separated')
     parser.add_argument('--show', type=int, default=12, help='how many differences to print')
+    parser.add_argument('--list', action='store_true', help='name every output that differs')
+    parser.add_argument('--no-run', action='store_true', help='compare the outputs of the last run again')
     options = parser.parse_args()
     if not os.path.exists(options.exe):
         fail(options.exe + ': no such executable (build the release preset first)')
     os.makedirs(WORK, exist_ok=True)
     reference = options.reference_exe or build_reference(options.reference, options.jobs)
     write_tree = build_write_tree()
-    for folder in ('cases', 'runs', 'pages'):
+    for folder in ('cases', 'pages') if options.no_run else ('cases', 'runs', 'pages'):
         shutil.rmtree(os.path.join(WORK, folder), ignore_errors=True)
     os.makedirs(os.path.join(WORK, 'pages'))
     cases = []
@@ -504,10 +512,11 @@ def main():
         execute(reference, case, index, runs['reference'])
         execute(options.exe, case, index, runs['current'])
 
-    with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
-        list(pool.map(both, [(case, i) for case in cases for i in range(len(case.calls))]))
+    if not options.no_run:
+        with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
+            list(pool.map(both, [(case, i) for case in cases for i in range(len(case.calls))]))
     added = {key for key in options.json_added.split(',') if key}
-    return compare(cases, runs, added, options.show)
+    return compare(cases, runs, added, options.show, options.list)
 
 
 if __name__ == '__main__':
