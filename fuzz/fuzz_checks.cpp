@@ -1,6 +1,6 @@
 #include "fuzz_checks.h"
 
-#include "printable.h"
+#include "escape.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,9 +22,19 @@ namespace {
 
 } // namespace
 
-VerdictSettings settings(const Options& options)
+cpubench::MemoryTree memoryTree(const Tree& tree)
 {
-    VerdictSettings settings;
+    cpubench::MemoryTree files;
+    for (const std::string& folder : tree.folders)
+        files.addFolder(folder);
+    for (const auto& [path, bytes] : tree.files)
+        files.addFile(path, bytes);
+    return files;
+}
+
+cpubench::VerdictSettings settings(const Options& options)
+{
+    cpubench::VerdictSettings settings;
     settings.level = options.level;
     settings.threshold = options.threshold;
     return settings;
@@ -37,7 +47,7 @@ void requireTerminalSafe(std::string_view text, const char* what)
         if ((byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F)
             fail(what, text);
     }
-    if (printable(text) != text)
+    if (cpubench::printable(text) != text)
         fail(what, text);
 }
 

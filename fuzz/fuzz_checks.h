@@ -1,6 +1,9 @@
-// The fuzz targets' checks of what the program writes, and their settings.
+// What the fuzz targets share beside their input: the input's folder tree
+// in memory, for the program's own reader, the settings of its options, and
+// the checks of what the program writes.
 #pragma once
 
+#include "files.h"
 #include "fuzz_input.h"
 #include "verdict.h"
 
@@ -9,7 +12,8 @@
 
 namespace fuzz {
 
-VerdictSettings settings(const Options& options);
+cpubench::MemoryTree memoryTree(const Tree& tree);
+cpubench::VerdictSettings settings(const Options& options);
 
 // Aborts (a finding) when the text holds a control character other than
 // tab and line feed, or is not valid UTF-8.

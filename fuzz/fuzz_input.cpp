@@ -122,6 +122,8 @@ Options parseOptions(const std::string& letters)
             options.markdown = true;
         else if (c == 'b')
             options.byMachine = true;
+        else if (c == 'k')
+            options.keepDisturbed = true;
         else if (c == 't' || c == 'c') {
             double value = 0;
             std::size_t digits = 0;

@@ -3,8 +3,9 @@
 // The comparison's and the history's inputs are one text cut into parts at
 // lines that start with "@@" (so that the seeds are readable and the
 // transcript's dictionary works inside them):
-//   @@O <letters>   options: m Markdown, b turned table, t<n> threshold n%,
-//                   c<n> confidence n% (out-of-range values are clamped)
+//   @@O <letters>   options: m Markdown, b turned table, k keep disturbed
+//                   lines, t<n> threshold n%, c<n> confidence n%
+//                   (out-of-range values are clamped)
 //   @@M <name>      a new machine (a new history in the history target)
 //   @@S <name>      a new session of the current machine or history
 //   @@J             the following lines are the machine.json
@@ -41,6 +42,7 @@ std::vector<Part> splitParts(const std::uint8_t* data, std::size_t size);
 struct Options {
     bool markdown = false;
     bool byMachine = false;
+    bool keepDisturbed = false;
     double threshold = 0.02;
     double level = 0.95;
 };

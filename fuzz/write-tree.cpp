@@ -68,6 +68,8 @@ int main(int argc, char** argv)
         options += "--markdown\n";
     if (tree.options.byMachine)
         options += "--by-machine\n";
+    if (tree.options.keepDisturbed)
+        options += "--keep-disturbed\n";
     options += "--threshold\n" + percent(tree.options.threshold) + "\n--confidence\n" + percent(tree.options.level) + "\n";
     ok = write(dir / "roots", roots) && write(dir / "options", options) && ok;
     if (!ok)

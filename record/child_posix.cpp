@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace cpubench {
+
 struct Child::State {
     pid_t pid = 0;
     int output = -1; // the pipe's reading end
@@ -168,3 +170,5 @@ bool isProgram(const std::string& path)
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
+
+} // namespace cpubench

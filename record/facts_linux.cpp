@@ -11,6 +11,8 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+namespace cpubench {
+
 namespace {
 
 // A small file's text without surrounding blanks; empty when unreadable.
@@ -267,3 +269,5 @@ bool addProcessFacts(MachineInfo& info, long pid)
     }
     return found;
 }
+
+} // namespace cpubench
