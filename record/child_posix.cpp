@@ -29,6 +29,32 @@ Child::~Child()
         close(state_->output);
 }
 
+namespace {
+
+// In the child: `program` with its standard input at end of file and its
+// output into `output`; why it could not be started goes to `report`. A
+// process group of its own: Ctrl-C on the terminal reaches the recorder,
+// which stops the benchmark itself. Killed with the recorder, should the
+// recorder be killed.
+[[noreturn]] void runChild(const std::string& program, int output, int report, pid_t parent)
+{
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+    signal(SIGPIPE, SIG_DFL);
+    const int null = open("/dev/null", O_RDONLY);
+    if (null >= 0 && dup2(null, 0) >= 0 && dup2(output, 1) >= 0) {
+        char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        execv(program.c_str(), argv);
+    }
+    const int code = errno;
+    (void)!write(report, &code, sizeof code);
+    _exit(127);
+}
+
+} // namespace
+
 bool Child::start(const std::string& program, std::string& error)
 {
     int fds[2];
@@ -52,27 +78,8 @@ bool Child::start(const std::string& program, std::string& error)
             close(fd);
         return false;
     }
-    if (pid == 0) {
-        // A process group of its own: Ctrl-C on the terminal reaches the
-        // recorder, which stops the benchmark itself. Killed with the
-        // recorder, should the recorder be killed.
-        setpgid(0, 0);
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(127);
-        signal(SIGPIPE, SIG_DFL);
-        const int null = open("/dev/null", O_RDONLY);
-        if (null < 0 || dup2(null, 0) < 0 || dup2(fds[1], 1) < 0) {
-            const int code = errno;
-            (void)!write(report[1], &code, sizeof code);
-            _exit(127);
-        }
-        char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        execv(program.c_str(), argv);
-        const int code = errno;
-        (void)!write(report[1], &code, sizeof code);
-        _exit(127);
-    }
+    if (pid == 0)
+        runChild(program, fds[1], report[1], parent);
     close(fds[1]);
     close(report[1]);
     int code = 0;
