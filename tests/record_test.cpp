@@ -4,9 +4,12 @@
 // Most tests run a stand-in benchmark (standin/fake_bench.c) that prints a
 // saved transcript, so that a run takes a second instead of a minute.
 #include "child_process.h"
+#include "comparison.h"
 #include "disturbance.h"
 #include "files.h"
+#include "idle_runs.h"
 #include "machine_info.h"
+#include "report.h"
 #include "session_record.h"
 #include "transcript.h"
 
@@ -294,6 +297,37 @@ TEST(Record, InterruptedRecordingKeepsWhatItHas)
     EXPECT_NE(history.output.find("the recorded session is incomplete: stopped by SIGINT during run 2 of 5\""),
               std::string::npos)
         << history.output;
+}
+
+// The summary's runs for a verdict are what cpubench-compare says of two
+// machines with these runs: enough where it calls them the same, else its
+// runs needed.
+TEST(Record, RunsForAVerdictAsTheComparisonCountsThem)
+{
+    const std::vector<std::string> idle = idleRuns();
+    std::vector<RecordedRun> runs;
+    Machine machine;
+    for (std::size_t r = 0; r < 6; ++r) {
+        RecordedRun run;
+        run.record.file = "run-" + std::to_string(r + 1) + ".txt";
+        run.transcript = readTranscript(idle.at(r));
+        runs.push_back(run);
+        machine.runs.push_back({run.record.file, run.transcript});
+    }
+    std::istringstream summary(summaryText(runs, 2));
+    std::string header;
+    std::getline(summary, header);
+    EXPECT_NE(header.find("runs for 2%"), std::string::npos) << header;
+    const Comparison twins = compare({machine, machine});
+    for (std::size_t line = 0; line < kLineCount; ++line) {
+        std::string row;
+        std::getline(summary, row);
+        const RatioEstimate& estimate = *twins.stats[1].lines[line].estimate;
+        const std::string expected = estimate.verdict == Verdict::same ? "6 (enough)"
+                                     : estimate.runsNeeded            ? "about " + std::to_string(*estimate.runsNeeded)
+                                                                      : "over 50";
+        EXPECT_EQ(row.substr(row.size() - expected.size()), expected) << row;
+    }
 }
 
 TEST(Record, FaultsKeepEverythingAndSaySo)
