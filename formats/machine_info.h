@@ -15,6 +15,8 @@
 
 namespace cpubench {
 
+inline constexpr const char* kInfoFile = "machine.json";
+
 // What machine.json says; every field optional (an empty text or map is an
 // absent field). The JSON keys are in the comments.
 struct MachineInfo {

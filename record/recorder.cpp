@@ -170,7 +170,7 @@ bool Recorder::save()
 
 bool Recorder::saveInfo()
 {
-    const std::string error = writeWhole(folder / "machine.json", writeMachineInfo(info));
+    const std::string error = writeWhole(folder / kInfoFile, writeMachineInfo(info));
     if (!error.empty() && diskError.empty())
         diskError = error;
     return error.empty();

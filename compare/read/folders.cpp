@@ -46,7 +46,7 @@ void readRecord(const FileTree& files, Machine& machine, const fs::path& dir, co
 
 void readInfo(const FileTree& files, Machine& machine, const fs::path& dir)
 {
-    const std::string path = (dir / "machine.json").string();
+    const std::string path = (dir / kInfoFile).string();
     std::string text;
     if (const std::optional<FileError> error = files.read(path, kMaxInfoBytes, true, text))
         machine.infoError = fileIssue(*error);
@@ -66,7 +66,7 @@ std::optional<ReadIssue> listDirectory(const FileTree& files, const fs::path& di
         return cannotList(dir.string(), *error);
     for (const FileEntry& entry : entries) {
         const fs::path file = dir / entry.name;
-        const bool info = entry.name == "machine.json", record = entry.name == kRecordFile;
+        const bool info = entry.name == kInfoFile, record = entry.name == kRecordFile;
         const bool transcript = fs::path(entry.name).extension() == ".txt";
         if (entry.type == FileEntry::Type::regular) {
             listing.hasInfo = listing.hasInfo || info;
