@@ -100,11 +100,12 @@ std::optional<FormatError> readSession(const json& document, SessionRecord& read
         read.reason = it->get<std::string>();
     if (const auto it = document.find("recorder"); it != document.end() && it->is_string())
         read.recorder = it->get<std::string>();
-    std::optional<int> planned, cpus;
+    std::optional<int> planned, cpus, pause;
     if (!readNumber(document, "runs_planned", planned) || !readNumber(document, "logical_cpus", cpus) ||
-        cpus.value_or(0) > 65536)
+        !readNumber(document, "pause_s", pause) || cpus.value_or(0) > 65536)
         return FormatError{Kind::badCounts, "", std::nullopt, ""};
     read.runsPlanned = planned.value_or(0);
+    read.pauseSeconds = pause;
     read.cpus = cpus.value_or(0);
     return std::nullopt;
 }
@@ -169,6 +170,7 @@ std::string writeRecord(const SessionRecord& record)
                            {"state", sessionStateName(record.state)},
                            {"reason", record.reason},
                            {"runs_planned", record.runsPlanned},
+                           {"pause_s", record.pauseSeconds ? json(*record.pauseSeconds) : json(nullptr)},
                            {"logical_cpus", record.cpus},
                            {"runs", runs}};
     return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

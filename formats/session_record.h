@@ -64,6 +64,7 @@ struct SessionRecord {
     SessionState state = SessionState::recording;
     std::string reason;     // why incomplete, in a few words
     int runsPlanned = 0;
+    std::optional<int> pauseSeconds; // pause_s: the wait before each run but the first; absent in older records
     int cpus = 0;           // logical processors online
     std::vector<RunRecord> runs;
 };

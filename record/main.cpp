@@ -13,10 +13,12 @@
 #include "recorder.h"
 #include "report.h"
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #ifndef CPUBENCH_VERSION
 #define CPUBENCH_VERSION "unknown"
@@ -44,6 +46,7 @@ bool startSession(Recorder& recorder, bool ownBenchmark, std::string& error)
         recorder.info.cpubenchVersion = CPUBENCH_VERSION;
     recorder.record.recorder = std::string("cpubench-record ") + CPUBENCH_VERSION;
     recorder.record.runsPlanned = recorder.options.runs;
+    recorder.record.pauseSeconds = recorder.options.pause;
     recorder.record.cpus = onlineCpus();
     if (recorder.saveInfo() && recorder.save())
         return true;
@@ -62,8 +65,12 @@ void endSession(Recorder& recorder, bool stopped)
         record.state = SessionState::complete;
     else {
         record.state = SessionState::incomplete;
+        // A signal in the pause after a complete run stops no run.
+        const bool inPause = recorder.diskError.empty() && !record.runs.empty() &&
+                             record.runs.back().status == RunStatus::complete;
         record.reason = gSignal != 0 ? std::string("stopped by ") + (gSignal == SIGINT ? "SIGINT" : "SIGTERM") +
-                                           " during run " + std::to_string(record.runs.size()) + " of " +
+                                           (inPause ? " after run " : " during run ") +
+                                           std::to_string(record.runs.size()) + " of " +
                                            std::to_string(recorder.options.runs)
                                      : recorder.diskError;
     }
@@ -89,6 +96,17 @@ int report(const Recorder& recorder, bool stopped)
     if (gSignal != 0)
         return 128 + gSignal;
     return status;
+}
+
+// Waits `seconds` before run `number`, showing it; false when a signal came.
+bool pauseBefore(int number, int seconds, Progress& progress)
+{
+    const double start = now();
+    while (gSignal == 0 && now() - start < seconds) {
+        progress.pause(number, now() - start, seconds);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return gSignal == 0;
 }
 
 } // namespace
@@ -120,10 +138,10 @@ int main(int argc, char** argv)
     std::cout << "Recording " << recorder.options.runs << " run(s) of " << recorder.options.benchmark << " into "
               << recorder.folder.string() << '\n'
               << std::flush;
-    Progress progress(outputIsTerminal(), recorder.options.runs);
+    Progress progress(outputIsTerminal(), recorder.options.runs, recorder.options.pause);
     bool stopped = false;
     for (int n = 1; n <= recorder.options.runs && !stopped; ++n)
-        stopped = !recorder.run(n, progress);
+        stopped = (n > 1 && !pauseBefore(n, recorder.options.pause, progress)) || !recorder.run(n, progress);
     progress.clear();
     endSession(recorder, stopped);
     return report(recorder, stopped);

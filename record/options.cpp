@@ -41,6 +41,12 @@ void option(const std::string& arg, int& i, int argc, char** argv, RecordOptions
         if ((options.runs = count(text, kMaxRuns)) == 0)
             throw std::runtime_error("--runs takes a whole number from 1 to " + std::to_string(kMaxRuns) + ", not '" +
                                      text + "'");
+    } else if (valueOf("--pause", arg, i, argc, argv, text)) {
+        if (text != "0" && (options.pause = count(text, kMaxPause)) == 0)
+            throw std::runtime_error("--pause takes whole seconds from 0 to " + std::to_string(kMaxPause) + ", not '" +
+                                     text + "'");
+        if (text == "0")
+            options.pause = 0;
     } else if (valueOf("--timeout", arg, i, argc, argv, text)) {
         if ((options.timeout = count(text, kMaxTimeout)) == 0)
             throw std::runtime_error("--timeout takes whole seconds from 1 to " + std::to_string(kMaxTimeout) +
@@ -81,8 +87,8 @@ ParsedRecordOptions parseRecordOptions(int argc, char** argv)
 
 std::string recordHelpText()
 {
-    return "Usage: cpubench-record [--runs N] [--timeout SECONDS] [--benchmark PROGRAM]\n"
-           "                       [--session NAME] DIR\n"
+    return "Usage: cpubench-record [--runs N] [--pause SECONDS] [--timeout SECONDS]\n"
+           "                       [--benchmark PROGRAM] [--session NAME] DIR\n"
            "Runs the benchmark N times, one run after another, and keeps each run's\n"
            "transcript, unchanged, in a new session folder of DIR named by the start in\n"
            "UTC (" + std::string(kSessionNameExample) + "; -2, -3, ... when taken), with machine.json (the\n"
@@ -93,6 +99,9 @@ std::string recordHelpText()
            "DIR compares the newest, cpubench-compare --history DIR shows them all.\n\n"
            "Options:\n"
            "  --runs N            runs in the session (default " + std::to_string(kDefaultRuns) + ")\n"
+           "  --pause SECONDS     wait this long before each run but the first, so that\n"
+           "                      no run starts while the system still clears up after\n"
+           "                      the one before (default " + std::to_string(kDefaultPause) + "; 0 for none)\n"
            "  --timeout SECONDS   a run still going after this is stopped, and its\n"
            "                      transcript kept as run-K.partial.txt (default " +
            std::to_string(kDefaultTimeout) + ")\n"

@@ -62,7 +62,7 @@ std::string disturbedRuns(const std::vector<RecordedRun>& runs, const MachineSta
 
 } // namespace
 
-Progress::Progress(bool terminal, int runs) : terminal_(terminal), runs_(runs) {}
+Progress::Progress(bool terminal, int runs, int pause) : terminal_(terminal), runs_(runs), pause_(pause) {}
 
 void Progress::show(int run, std::size_t nextLine, double runSeconds, double totalSeconds)
 {
@@ -74,10 +74,20 @@ void Progress::show(int run, std::size_t nextLine, double runSeconds, double tot
     text += "  " + clock(totalSeconds) + " elapsed";
     if (!durations_.empty()) {
         const double perRun = medianOf(durations_);
-        const double left = std::max(0.0, perRun - runSeconds) + perRun * (runs_ - run);
+        const double left = std::max(0.0, perRun - runSeconds) + (perRun + pause_) * (runs_ - run);
         text += ", about " + clock(left) + " left";
     }
     std::cout << "\r\033[K" << text << std::flush;
+    drawn_ = true;
+}
+
+void Progress::pause(int run, double elapsed, int seconds)
+{
+    if (!terminal_ || (lastDraw_ >= 0 && elapsed - lastDraw_ < 0.5 && elapsed >= lastDraw_))
+        return;
+    lastDraw_ = elapsed;
+    std::cout << "\r\033[Kpause before run " << run << "/" << runs_ << "  " << clock(elapsed) << " of " << clock(seconds)
+              << std::flush;
     drawn_ = true;
 }
 
