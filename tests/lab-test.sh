@@ -250,8 +250,12 @@ set +e
 status=${PIPESTATUS[0]}
 set -e
 [ "$status" -eq 0 ] || fail "the second lab run ended with status $status"
-[ "$(batches "$work/play2.log" | tr '\n' ';')" = "alpha|beta;" ] \
-    || fail "hosts of one hardware did not record one after the other: $(batches "$work/play2.log" | tr '\n' ';')"
+# Ansible runs the turns' included tasks one block after another, in the
+# order the hosts reached the include: one after the other, either first.
+case "$(batches "$work/play2.log" | tr '\n' ';')" in
+    "alpha|beta;" | "beta|alpha;") ;;
+    *) false ;;
+esac || fail "hosts of one hardware did not record one after the other: $(batches "$work/play2.log" | tr '\n' ';')"
 for folder in "${taken[@]}"; do
     [ -z "$(ls -A "$folder")" ] || fail "the second lab run wrote into $folder, the folder of another lab run"
 done
