@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <unordered_map>
 
 namespace cpubench {
 
@@ -52,8 +54,8 @@ double twoSidedTail(double t, double df)
     return incompleteBeta(df / 2, 0.5, df / (df + t * t));
 }
 
-// The t with P(|T| > t) = alpha.
-double criticalT(double alpha, double df)
+// The t with P(|T| > t) = alpha, by halving.
+double searchCriticalT(double alpha, double df)
 {
     double low = 0, high = 1;
     while (twoSidedTail(high, df) > alpha && high < 1e12)
@@ -63,6 +65,51 @@ double criticalT(double alpha, double df)
         (twoSidedTail(middle, df) > alpha ? low : high) = middle;
     }
     return high;
+}
+
+// criticalT's values already found, by the bits of alpha and df. Most of a
+// history's tests ask for few of them: sessions of the same number of runs
+// weigh the same, so levels of the same lengths have the same degrees of
+// freedom, and the level asked for is the same for a line's boundaries.
+// Per thread; emptied when full.
+class CriticalCache {
+public:
+    double get(double alpha, double df)
+    {
+        const Key key{bits(alpha), bits(df)};
+        if (const auto it = values_.find(key); it != values_.end())
+            return it->second;
+        if (values_.size() >= kMaxEntries)
+            values_.clear();
+        return values_.emplace(key, searchCriticalT(alpha, df)).first->second;
+    }
+
+private:
+    static constexpr std::size_t kMaxEntries = 1 << 16;
+    struct Key {
+        std::uint64_t alpha, df;
+        bool operator==(const Key& other) const { return alpha == other.alpha && df == other.df; }
+    };
+    struct Hash {
+        std::size_t operator()(const Key& key) const
+        {
+            return static_cast<std::size_t>(key.alpha * 0x9E3779B97F4A7C15ULL ^ key.df);
+        }
+    };
+    static std::uint64_t bits(double value)
+    {
+        std::uint64_t result;
+        std::memcpy(&result, &value, sizeof result);
+        return result;
+    }
+    std::unordered_map<Key, double, Hash> values_;
+};
+
+// The t with P(|T| > t) = alpha: the same as searchCriticalT, found once.
+double criticalT(double alpha, double df)
+{
+    thread_local CriticalCache cache;
+    return cache.get(alpha, df);
 }
 
 double sessionVariance(const Model& model, std::size_t s)
