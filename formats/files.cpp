@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #ifndef _WIN32
@@ -247,6 +248,32 @@ std::optional<FileError> MemoryTree::read(const std::string& path, std::size_t l
 std::string MemoryTree::absolute(const std::string& path) const
 {
     return "/" + normal(path);
+}
+
+std::optional<std::string> writeWhole(const std::string& path, const std::string& text)
+{
+    const fs::path target(path);
+    const fs::path temporary = target.parent_path() / ("." + target.filename().string() + ".new");
+    {
+        errno = 0;
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            const std::string reason = errno != 0 ? std::strerror(errno) : "";
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            return reason;
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, target, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return error.message();
+    }
+    return std::nullopt;
 }
 
 bool naturalLess(const std::string& a, const std::string& b)

@@ -71,18 +71,23 @@ std::vector<Span> trendLegend();
 // The history.
 std::string historyMethod(const VerdictSettings& settings);
 std::string historyJsonMethod();
-std::string historyHeading(const HistoryReport& report);    // "History of 2 machines: ..."
+// A machine's sessions as the heading names them, "alpha 6 sessions (first .. last)".
+std::string machineSessionsText(const MachineHistory& machine);
+std::string historyHeading(const std::vector<std::string>& machines); // "History of 2 machines: ..."
 std::string changeText(const MachineHistory& machine, const Change& change, const VerdictSettings& settings);
 std::string factsText(const std::vector<FactChange>& facts, const char* separator);
 std::string changedThenText(const Change& change); // the facts that changed then, or that none did
 std::string excursionText(const MachineHistory& machine, const Excursion& excursion, const VerdictSettings& settings);
 std::string machineSummaryText(const MachineHistory& machine);
 std::string undecidedReason(const Undecided& undecided);
-std::vector<std::string> historyNoteTexts(const HistoryReport& report);
-std::vector<std::string> historyProblemTexts(const HistoryReport& report);
+// A note of the machine's notes or readNotes (told in that order, every
+// machine's notes before the first machine's readNotes).
+std::string historyNoteText(const MachineHistory& machine, const HistoryNote& note, bool keepDisturbed);
+std::string runProblemText(const RunProblem& problem);
 extern const char kNewestSlower[];
 // The history page's sentences.
-std::string historyCountsText(const HistoryReport& report);  // "2 machines, 1 change, 0 excursions."
+std::string historyCountsText(std::size_t machines, std::size_t changes,
+                              std::size_t excursions); // "2 machines, 1 change, 0 excursions."
 std::string historyProblemsText(std::size_t problems);       // "2 problems (see Problems)."
 std::string machineCountsText(const MachineHistory& machine); // "6 sessions, 1 change, 0 excursions"
 std::string valuesWrongText(const MachineHistory& machine);
@@ -91,5 +96,7 @@ std::string trendExcursionTitle(const MachineHistory& machine, const Excursion& 
 
 // The command line.
 std::string cannotWriteText(const std::string& what);
+// --openmetrics: a machine of a name an earlier one has.
+std::string duplicateMachineText(const std::string& machine);
 
 } // namespace cpubench

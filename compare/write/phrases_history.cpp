@@ -10,15 +10,6 @@ namespace {
 
 using Kind = HistoryNote::Kind;
 
-std::string sessionsText(const MachineHistory& h)
-{
-    const std::size_t count = h.sessions.size();
-    std::string text = h.name + " " + counted(count, "session", "sessions");
-    if (count > 0)
-        text += " (" + h.sessions.front().name + (count > 1 ? " .. " + h.sessions.back().name : "") + ")";
-    return text;
-}
-
 std::string wrongFromText(const MachineHistory& h)
 {
     const std::size_t s = *h.wrongFrom;
@@ -35,7 +26,18 @@ std::string undecidedNoteText(const MachineHistory& h, const Undecided& u)
            (u.facts.empty() ? "" : "; changed then: " + factsText(u.facts, ", ")) + ".";
 }
 
-std::string noteText(const HistoryReport& r, const MachineHistory& h, const HistoryNote& note)
+} // namespace
+
+std::string machineSessionsText(const MachineHistory& h)
+{
+    const std::size_t count = h.sessions.size();
+    std::string text = h.name + " " + counted(count, "session", "sessions");
+    if (count > 0)
+        text += " (" + h.sessions.front().name + (count > 1 ? " .. " + h.sessions.back().name : "") + ")";
+    return text;
+}
+
+std::string historyNoteText(const MachineHistory& h, const HistoryNote& note, bool keepDisturbed)
 {
     const std::string session = note.session < h.sessions.size() ? h.name + "/" + h.sessions[note.session].name : "";
     switch (note.kind) {
@@ -50,13 +52,11 @@ std::string noteText(const HistoryReport& r, const MachineHistory& h, const Hist
     case Kind::disturbed:
         return session + ": " + std::to_string(note.count) + " of its " + std::to_string(note.lines) +
                " lines disturbed by others, " +
-               (r.keepDisturbed ? "kept by --keep-disturbed" : "left out (--keep-disturbed keeps them)");
+               (keepDisturbed ? "kept by --keep-disturbed" : "left out (--keep-disturbed keeps them)");
     case Kind::leftOut: return "left out: " + readIssueText(note.issue);
     }
     return "";
 }
-
-} // namespace
 
 std::string historyMethod(const VerdictSettings& settings)
 {
@@ -75,12 +75,9 @@ std::string historyJsonMethod()
            "looked at and the nine lines";
 }
 
-std::string historyHeading(const HistoryReport& r)
+std::string historyHeading(const std::vector<std::string>& machines)
 {
-    std::vector<std::string> machines;
-    for (const MachineHistory& h : r.machines)
-        machines.push_back(sessionsText(h));
-    return "History of " + counted(r.machines.size(), "machine: ", "machines: ") + joined(machines, ", ") + ".";
+    return "History of " + counted(machines.size(), "machine: ", "machines: ") + joined(machines, ", ") + ".";
 }
 
 std::string factsText(const std::vector<FactChange>& facts, const char* separator)
@@ -132,35 +129,14 @@ std::string undecidedReason(const Undecided& u)
            "sessions; " + std::to_string(kFewestSessions) + " or more can";
 }
 
-std::vector<std::string> historyNoteTexts(const HistoryReport& r)
+std::string runProblemText(const RunProblem& problem)
 {
-    std::vector<std::string> texts;
-    for (const MachineHistory& h : r.machines)
-        for (const HistoryNote& note : h.notes)
-            texts.push_back(noteText(r, h, note));
-    for (const MachineHistory& h : r.machines)
-        for (const HistoryNote& note : h.readNotes)
-            texts.push_back(noteText(r, h, note));
-    return texts;
+    return problem.run + ": " + problemText(problem.problem);
 }
 
-std::vector<std::string> historyProblemTexts(const HistoryReport& r)
+std::string historyCountsText(std::size_t machines, std::size_t changes, std::size_t excursions)
 {
-    std::vector<std::string> texts;
-    for (const MachineHistory& h : r.machines)
-        for (const RunProblem& problem : h.problems)
-            texts.push_back(problem.run + ": " + problemText(problem.problem));
-    return texts;
-}
-
-std::string historyCountsText(const HistoryReport& r)
-{
-    std::size_t changes = 0, excursions = 0;
-    for (const MachineHistory& h : r.machines) {
-        changes += h.changes.size();
-        excursions += h.excursions.size();
-    }
-    return counted(r.machines.size(), "machine", "machines") + ", " + counted(changes, "change", "changes") + ", " +
+    return counted(machines, "machine", "machines") + ", " + counted(changes, "change", "changes") + ", " +
            counted(excursions, "excursion", "excursions") + ".";
 }
 
