@@ -90,16 +90,18 @@ json undecidedJson(const MachineHistory& h, const Undecided& u)
 // between its lines, so indenting is exact.
 std::string dumped(const json& value, std::size_t depth)
 {
-    const std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
+    const std::string text = terminalSafeJson(value.dump(2, ' ', false, json::error_handler_t::replace));
     const std::string indent(2 * depth, ' ');
     std::string result = indent;
-    result.reserve(text.size() + text.size() / 8);
-    for (const char c : text) {
-        result += c;
-        if (c == '\n')
-            result += indent;
+    result.reserve(text.size() + text.size() / 4);
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        result.append(text, at, end - at);
+        if (end < text.size())
+            result.append("\n").append(indent);
+        at = end + 1;
     }
-    return terminalSafeJson(result);
+    return result;
 }
 
 // A list's entries as they stand in the document's lists (two deep), one
