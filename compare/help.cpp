@@ -116,7 +116,8 @@ std::string optionsAndStatus()
            "newest session); 2 a usage error, a path that cannot be read or holds no\n"
            "cpubench transcript, or output that cannot be written; 3 with --history, no\n"
            "such problem, but a machine's newest session is slower than the sessions\n"
-           "before it (for a scheduled job's alert).\n";
+           "before it, alone or in a fact change across machines (for a scheduled job's\n"
+           "alert).\n";
 }
 
 } // namespace

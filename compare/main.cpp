@@ -5,10 +5,12 @@
 // an incomplete run (everything is still written; for a history, in a
 // machine's newest session), 2 a usage error, an input that cannot be read
 // or holds no transcript (then nothing is written), or output that cannot
-// be written, 3 (history) a machine's newest session is slower than before.
+// be written, 3 (history) a machine's newest session is slower than before, or
+// a finding across the machines is.
 #include "comparison.h"
 #include "escape.h"
 #include "files.h"
+#include "fleet_history.h"
 #include "help.h"
 #include "history.h"
 #include "in_order.h"
@@ -80,6 +82,7 @@ struct HistoryDone {
     bool unusable = false; // no session
     std::optional<MachineHistory> machine;
     std::vector<HistoryWriter::Pieces> pieces; // per writer
+    FleetPart fleet;                           // what the findings across machines keep of it
 };
 
 // Each history is read and analysed by itself, on every processor, and
@@ -96,6 +99,7 @@ int showHistory(const FileTree& files, const Options& options)
     writers.push_back(options.json ? historyJsonWriter(options.verdicts, options.keepDisturbed)
                                    : historyTextWriter(options.verdicts, options.keepDisturbed));
     std::vector<MetricsMachine> metrics;
+    std::vector<FleetPart> fleetParts;
     HistoryStatus status;
     std::atomic<bool> unusable{false};
     // A few machines ahead of the writers at most: each holds one history.
@@ -112,6 +116,7 @@ int showHistory(const FileTree& files, const Options& options)
             done.machine = analyseHistory(history, options.verdicts, options.keepDisturbed);
             for (const auto& writer : writers)
                 done.pieces.push_back(writer->pieces(*done.machine));
+            done.fleet = fleetPartOf(*done.machine);
             return done;
         },
         [&](std::size_t, HistoryDone done) {
@@ -126,9 +131,18 @@ int showHistory(const FileTree& files, const Options& options)
             status.add(*done.machine);
             if (!options.openMetricsFile.empty())
                 metrics.push_back(metricsOf(*done.machine));
+            fleetParts.push_back(std::move(done.fleet));
         });
     if (unusable)
         return 2;
+    // Findings across the machines, from what each left of itself.
+    std::optional<FleetFindings> fleet;
+    if (fleetParts.size() >= analyse::kFewestMachines) {
+        fleet = analyseFleetParts(std::move(fleetParts), options.verdicts);
+        for (const auto& writer : writers)
+            writer->fleet(&*fleet);
+        status.addFleet(fleet->newestSlower);
+    }
     std::optional<std::string> spoolError;
     if (!options.htmlFile.empty() && !writeHtmlFile(options.htmlFile, [&](std::ostream& out) {
             spoolError = writers.front()->finish(out);

@@ -207,12 +207,4 @@ void HistoryStatus::add(const MachineHistory& machine)
     slower_ = slower_ || machine.newestSlower;
 }
 
-int historyStatus(const HistoryReport& report)
-{
-    HistoryStatus status;
-    for (const MachineHistory& machine : report.machines)
-        status.add(machine);
-    return status.code();
-}
-
 } // namespace cpubench

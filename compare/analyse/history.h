@@ -122,10 +122,14 @@ MachineHistory analyseHistory(const History& history, const VerdictSettings& set
 
 // The exit status of a history: 1 when a machine's newest session has a
 // wrong value or an incomplete run, else 3 when a machine's newest session
-// is slower than the sessions before it, else 0. Told machine by machine.
+// is slower than the sessions before it (or a finding across the machines
+// is, fleet_history.h), else 0. Told machine by machine.
 class HistoryStatus {
 public:
     void add(const MachineHistory& machine);
+    // A finding across the machines that is slower from their newest
+    // sessions on counts as a machine's newest slower level.
+    void addFleet(bool newestSlower) { slower_ = slower_ || newestSlower; }
     int code() const { return flawed_ ? 1 : slower_ ? 3 : 0; }
 
 private:

@@ -174,6 +174,27 @@ void writeMachine(std::ostream& out, const VerdictSettings& settings, const Mach
     out << "</div>\n</details>\n";
 }
 
+// The findings across the machines, before the machines: each fact change
+// and line found slower or faster, the machines that moved differently,
+// and those that changed with no fact changed.
+void writeFleet(std::ostream& out, const VerdictSettings& settings, const FleetFindings& fleet)
+{
+    out << "<section class=\"fleet\"><h2>Fleet</h2>\n<ul>\n";
+    for (const analyse::FleetFinding& finding : fleet.report.findings) {
+        if (!shownFinding(finding))
+            continue;
+        const char* verdict = verdictName(fleetVerdict(finding.verdict));
+        const std::string moved = movedDifferentlyText(fleet, finding);
+        out << "<li><span class=\"verdict " << verdict << "\">" << verdict << "</span> "
+            << htmlEscaped(fleetFindingText(fleet, finding, settings))
+            << (moved.empty() ? "" : "<br><span class=\"facts\">" + htmlEscaped(moved) + "</span>") << "</li>\n";
+    }
+    for (const analyse::Unexplained& unexplained : fleet.report.unexplained)
+        if (unexplained.confirmed)
+            out << "<li>" << htmlEscaped(unexplainedText(fleet, unexplained)) << "</li>\n";
+    out << "</ul>\n<p class=\"muted\">" << htmlEscaped(fleetMethod(fleet, settings)) << "</p></section>\n";
+}
+
 class HtmlWriter : public HistoryWriter {
 public:
     HtmlWriter(const VerdictSettings& settings, bool keepDisturbed) : settings_(settings), keepDisturbed_(keepDisturbed)
@@ -217,6 +238,8 @@ public:
                                    : "<span class=\"bad\">" + historyProblemsText(problemCount_) + "</span>")
             << "</p>\n<p class=\"muted\">" << htmlEscaped(historyMethod(settings_)) << spansHtml(trendLegend())
             << "</p>\n";
+        if (anyFleetFinding(fleet_))
+            writeFleet(out, settings_, *fleet_);
         if (std::optional<std::string> error = machines_.copyTo(out))
             return error;
         writeHtmlTailItems(out, noteCount_ > 0 ? lists_[notes] + lists_[readNotes] : "",

@@ -7,6 +7,8 @@
 #include "phrases.h"
 #include "spool.h"
 
+#include <cmath>
+
 namespace cpubench {
 
 namespace {
@@ -40,6 +42,61 @@ json machineJson(const MachineHistory& h)
             {"source", h.source},
             {"sessions", sessions},
             {"wrong_from", h.wrongFrom ? json(h.sessions[*h.wrongFrom].name) : json(nullptr)}};
+}
+
+json shiftJson(const analyse::LevelShift& shift)
+{
+    return {{"ratio", std::exp(shift.logRatio)}, {"log_ratio_error", shift.standardError}, {"df", shift.df}};
+}
+
+// The findings across the machines: every fact change and line tested,
+// and the machines that changed with no fact changed.
+json fleetJson(const FleetFindings& fleet)
+{
+    json findings = json::array();
+    for (const analyse::FleetFinding& finding : fleet.report.findings) {
+        json facts = json::object();
+        for (const analyse::FactChange& fact : fleet.report.groups[finding.group].facts)
+            facts[fact.key] = {{"before", textOrNull(fact.before)}, {"after", textOrNull(fact.after)}};
+        json machines = json::array();
+        for (const analyse::Contribution& c : finding.machines) {
+            json entry = shiftJson(c.shift);
+            entry["machine"] = fleet.machines[c.machine].name;
+            entry["session"] = fleet.machines[c.machine].sessionName(c.session);
+            entry["moved_differently"] = c.movedDifferently;
+            machines.push_back(entry);
+        }
+        const auto optional = [](const std::optional<double>& value) { return value ? json(*value) : json(nullptr); };
+        findings.push_back({{"facts", facts},
+                            {"line", lineLabel(finding.line)},
+                            {"machines", machines},
+                            {"ratio", finding.ratio},
+                            {"ratio_low", finding.low},
+                            {"ratio_high", finding.high},
+                            {"confidence", finding.confidence},
+                            {"tau", finding.tau},
+                            {"prediction_low", optional(finding.predictionLow)},
+                            {"prediction_high", optional(finding.predictionHigh)},
+                            {"verdict", verdictName(fleetVerdict(finding.verdict))}});
+    }
+    json unexplained = json::array();
+    for (const analyse::Unexplained& u : fleet.report.unexplained) {
+        json lines = json::array();
+        for (std::size_t i = 0; i < u.lines.size(); ++i) {
+            json entry = shiftJson(u.shifts[i]);
+            entry["line"] = lineLabel(u.lines[i]);
+            lines.push_back(entry);
+        }
+        unexplained.push_back({{"machine", fleet.machines[u.machine].name},
+                               {"session", fleet.machines[u.machine].sessionName(u.session)},
+                               {"lines", lines},
+                               {"confirmed", u.confirmed}});
+    }
+    return {{"machines", fleet.machines.size()},
+            {"tests", fleet.report.tests},
+            {"findings", findings},
+            {"unexplained", unexplained},
+            {"newest_slower", fleet.newestSlower}};
 }
 
 // Where a finding is: its machine, line and session.
@@ -191,6 +248,7 @@ public:
         member(out, "changes", list(lists_[changes].text()));
         member(out, "complete", json(complete));
         member(out, "excursions", list(lists_[excursions].text()));
+        member(out, "fleet", fleet_ != nullptr ? fleetJson(*fleet_) : json(nullptr));
         member(out, "lines", lineLabels());
         if (machines_.empty())
             member(out, "machines", std::string("[]"));

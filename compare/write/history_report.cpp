@@ -8,13 +8,39 @@ namespace {
 // A spool that failed leaves the stream failed.
 void writeAll(HistoryWriter& writer, std::ostream& out, const HistoryReport& report)
 {
-    for (const MachineHistory& machine : report.machines)
+    std::vector<FleetPart> parts;
+    for (const MachineHistory& machine : report.machines) {
         writer.add(machine, writer.pieces(machine));
+        parts.push_back(fleetPartOf(machine));
+    }
+    std::optional<FleetFindings> fleet;
+    if (parts.size() >= analyse::kFewestMachines) {
+        fleet = analyseFleetParts(std::move(parts), report.settings);
+        writer.fleet(&*fleet);
+    }
     if (writer.finish(out))
         out.setstate(std::ios::failbit);
 }
 
 } // namespace
+
+bool shownFinding(const analyse::FleetFinding& finding)
+{
+    return finding.verdict == analyse::FleetVerdict::slower || finding.verdict == analyse::FleetVerdict::faster;
+}
+
+bool anyFleetFinding(const FleetFindings* fleet)
+{
+    if (fleet == nullptr)
+        return false;
+    for (const analyse::FleetFinding& finding : fleet->report.findings)
+        if (shownFinding(finding))
+            return true;
+    for (const analyse::Unexplained& unexplained : fleet->report.unexplained)
+        if (unexplained.confirmed)
+            return true;
+    return false;
+}
 
 void writeHistoryText(std::ostream& out, const HistoryReport& report)
 {

@@ -69,6 +69,22 @@ public:
         print(top, historyHeading(headings_));
         print(top, historyMethod(settings_));
         out << printable(top.str()) << "\nChanges:\n" << (anyChange_ ? sections_[changes] : "  none\n");
+        if (anyFleetFinding(fleet_)) {
+            std::ostringstream fleet;
+            fleet << "Fleet (findings across machines):\n";
+            for (const analyse::FleetFinding& finding : fleet_->report.findings)
+                if (shownFinding(finding)) {
+                    print(fleet, "  " + fleetFindingText(*fleet_, finding, settings_), "    ");
+                    if (const std::string moved = movedDifferentlyText(*fleet_, finding); !moved.empty())
+                        print(fleet, "    " + moved, "      ");
+                }
+            for (const analyse::Unexplained& unexplained : fleet_->report.unexplained)
+                if (unexplained.confirmed)
+                    print(fleet, "  " + unexplainedText(*fleet_, unexplained), "    ");
+            fleet << '\n';
+            print(fleet, fleetMethod(*fleet_, settings_), "");
+            out << '\n' << printable(fleet.str());
+        }
         if (anyExcursion_)
             out << "\nExcursions (one session off, then back; no change):\n" << sections_[excursions];
         out << "\nMachines:\n" << sections_[summary];
@@ -76,6 +92,8 @@ public:
             out << '\n' << sections_[notes] << sections_[readNotes];
         if (newestSlower_)
             out << '\n' << kNewestSlower << '\n';
+        else if (fleet_ != nullptr && fleet_->newestSlower)
+            out << '\n' << kFleetNewestSlower << '\n';
         if (!anyProblem_)
             out << '\n' << kAllTranscriptsComplete << '\n';
         else

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "comparison.h"
+#include "fleet_history.h"
 #include "history.h"
 #include "read.h"
 
@@ -93,6 +94,18 @@ std::string machineCountsText(const MachineHistory& machine); // "6 sessions, 1 
 std::string valuesWrongText(const MachineHistory& machine);
 std::string trendChangeTitle(const MachineHistory& machine, const Change& change, const VerdictSettings& settings);
 std::string trendExcursionTitle(const MachineHistory& machine, const Excursion& excursion);
+
+// Findings across the machines of a history.
+Verdict fleetVerdict(analyse::FleetVerdict verdict);
+// "kernel 6.1.0-25-amd64 -> 6.1.0-26-amd64, 212 of 230 machines: INT64MulDiv128 1.031x (1.027..1.035), slower"
+std::string fleetFindingText(const FleetFindings& fleet, const analyse::FleetFinding& finding,
+                             const VerdictSettings& settings);
+// Its machines that moved differently from the rest, with their own ratios.
+std::string movedDifferentlyText(const FleetFindings& fleet, const analyse::FleetFinding& finding);
+// "beta, from 2026-06-01T02.00Z: INT64MulDiv128 1.10x, ...; no machine.json fact changed then"
+std::string unexplainedText(const FleetFindings& fleet, const analyse::Unexplained& unexplained);
+std::string fleetMethod(const FleetFindings& fleet, const VerdictSettings& settings);
+extern const char kFleetNewestSlower[];
 
 // The command line.
 std::string cannotWriteText(const std::string& what);

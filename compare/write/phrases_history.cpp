@@ -4,6 +4,8 @@
 #include "join.h"
 #include "numbers.h"
 
+#include <cmath>
+
 namespace cpubench {
 
 namespace {
@@ -178,5 +180,80 @@ std::vector<Span> trendLegend()
             {"faster", Style::faster},
             {"), an excursion ringed."}};
 }
+
+Verdict fleetVerdict(analyse::FleetVerdict verdict)
+{
+    switch (verdict) {
+    case analyse::FleetVerdict::slower: return Verdict::slower;
+    case analyse::FleetVerdict::faster: return Verdict::faster;
+    case analyse::FleetVerdict::same: return Verdict::same;
+    case analyse::FleetVerdict::undecided: break;
+    }
+    return Verdict::undecided;
+}
+
+namespace {
+
+std::string fleetFactsText(const std::vector<analyse::FactChange>& facts)
+{
+    std::vector<FactChange> shown;
+    for (const analyse::FactChange& fact : facts)
+        shown.push_back({fact.key, fact.before, fact.after});
+    return factsText(shown, "; ");
+}
+
+std::string shiftRatioText(const analyse::LevelShift& shift)
+{
+    return format("%.3f", std::exp(shift.logRatio)) + "x";
+}
+
+} // namespace
+
+std::string fleetFindingText(const FleetFindings& fleet, const analyse::FleetFinding& finding,
+                             const VerdictSettings& settings)
+{
+    RatioEstimate estimate;
+    estimate.estimate = finding.ratio;
+    estimate.low = finding.low;
+    estimate.high = finding.high;
+    estimate.confidence = finding.confidence;
+    estimate.verdict = fleetVerdict(finding.verdict);
+    return fleetFactsText(fleet.report.groups[finding.group].facts) + ", " + std::to_string(finding.machines.size()) +
+           " of " + counted(fleet.machines.size(), "machine", "machines") + ": " + lineLabel(finding.line) + " " +
+           ratioWithInterval(estimate, settings) + ", " + verdictName(estimate.verdict);
+}
+
+std::string movedDifferentlyText(const FleetFindings& fleet, const analyse::FleetFinding& finding)
+{
+    std::vector<std::string> names;
+    for (const analyse::Contribution& c : finding.machines)
+        if (c.movedDifferently)
+            names.push_back(fleet.machines[c.machine].name + " " + shiftRatioText(c.shift));
+    return names.empty() ? "" : "moved differently from the rest: " + joined(names, ", ");
+}
+
+std::string unexplainedText(const FleetFindings& fleet, const analyse::Unexplained& unexplained)
+{
+    const FleetPart& machine = fleet.machines[unexplained.machine];
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < unexplained.lines.size(); ++i)
+        lines.push_back(lineLabel(unexplained.lines[i]) + " " + shiftRatioText(unexplained.shifts[i]));
+    return machine.name + ", from " + machine.sessionName(unexplained.session) + ": " + joined(lines, ", ") +
+           "; no machine.json fact changed then";
+}
+
+std::string fleetMethod(const FleetFindings& fleet, const VerdictSettings& settings)
+{
+    return "Each fact change that " + std::to_string(analyse::kFewestMachines) +
+           " machines or more made, tested on every line across them (" +
+           counted(fleet.report.tests, "test", "tests") + "): each machine's sessions after it against those before "
+           "it, with its own wander, combined by a random-effects estimate; slower or faster when the interval at " +
+           percentText(settings.level) + " confidence (corrected for the tests) leaves out 1 and the ratio is beyond " +
+           percentText(settings.threshold) + ". Machines that changed with no fact changed are named where their "
+           "shift holds at the level corrected for every machine and line.";
+}
+
+const char kFleetNewestSlower[] =
+    "A fact change makes machines slower from their newest sessions on (see Fleet).";
 
 } // namespace cpubench

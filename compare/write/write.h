@@ -3,6 +3,7 @@
 #pragma once
 
 #include "comparison.h"
+#include "fleet_history.h"
 #include "history.h"
 #include "table.h"
 
@@ -34,7 +35,18 @@ public:
     virtual void add(const MachineHistory& machine, Pieces pieces) = 0;
     // The whole output to `out`; the reason when its spool failed.
     virtual std::optional<std::string> finish(std::ostream& out) = 0;
+    // The findings across the machines, once all are added (before finish);
+    // none for a history of one machine.
+    void fleet(const FleetFindings* fleet) { fleet_ = fleet; }
+
+protected:
+    const FleetFindings* fleet_ = nullptr;
 };
+
+// What a fleet's findings show: those slower or faster, and the machines
+// that changed with no fact changed whose shift holds across the fleet.
+bool shownFinding(const analyse::FleetFinding& finding);
+bool anyFleetFinding(const FleetFindings* fleet);
 
 std::unique_ptr<HistoryWriter> historyTextWriter(const VerdictSettings& settings, bool keepDisturbed);
 std::unique_ptr<HistoryWriter> historyJsonWriter(const VerdictSettings& settings, bool keepDisturbed);
