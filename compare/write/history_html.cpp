@@ -221,7 +221,7 @@ public:
     void add(const MachineHistory& h, Pieces pieces) override
     {
         machines_.append(pieces[machine]);
-        for (int piece = notes; piece < count; ++piece)
+        for (std::size_t piece = notes; piece < count; ++piece)
             lists_[piece] += pieces[piece];
         ++machineCount_;
         changeCount_ += h.changes.size();

@@ -233,7 +233,7 @@ public:
         if (!machines_.empty())
             machines_.append(",\n");
         machines_.append(pieces[machine]);
-        for (int piece = 0; piece < count; ++piece)
+        for (std::size_t piece = 0; piece < count; ++piece)
             if (piece != machine && !pieces[piece].empty())
                 lists_[piece].add(pieces[piece]);
         newestSlower_ = newestSlower_ || h.newestSlower;

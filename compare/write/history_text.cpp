@@ -46,7 +46,7 @@ public:
             print(section[problems], "  " + runProblemText(problem), "    ");
         Pieces result(count);
         result[heading] = machineSessionsText(h);
-        for (int piece = changes; piece < count; ++piece)
+        for (std::size_t piece = changes; piece < count; ++piece)
             result[piece] = printable(section[piece].str());
         return result;
     }
@@ -54,7 +54,7 @@ public:
     void add(const MachineHistory& h, Pieces pieces) override
     {
         headings_.push_back(std::move(pieces[heading]));
-        for (int piece = changes; piece < count; ++piece)
+        for (std::size_t piece = changes; piece < count; ++piece)
             sections_[piece] += pieces[piece];
         newestSlower_ = newestSlower_ || h.newestSlower;
         anyChange_ = anyChange_ || !h.changes.empty();
