@@ -4,6 +4,7 @@
 #include "join.h"
 #include "machine_info.h"
 #include "numbers.h"
+#include "openmetrics.h"
 #include "ranks.h"
 #include "session_names.h"
 #include "table.h"
@@ -25,8 +26,8 @@ std::string synopsisAndPaths()
     return "Usage: cpubench-compare [--markdown | --json] [--by-machine] [--html FILE]\n"
            "                        [--threshold PERCENT] [--confidence PERCENT]\n"
            "                        [--keep-disturbed] PATH...\n"
-           "       cpubench-compare --history [--json] [--html FILE] [--threshold PERCENT]\n"
-           "                        [--confidence PERCENT] DIR...\n"
+           "       cpubench-compare --history [--json] [--html FILE] [--openmetrics FILE]\n"
+           "                        [--threshold PERCENT] [--confidence PERCENT] DIR...\n"
            "Compares saved cpubench transcripts (\"cpubench </dev/null > FILE\", or the text\n"
            "of a console window) of several machines in one table, the first machine the\n"
            "baseline. A PATH that is a file is one machine with one run, named by the\n"
@@ -41,6 +42,21 @@ std::string synopsisAndPaths()
            "ratio of its median to the baseline's (lower is faster), and whether the\n"
            "fixed values are exact. A run with a wrong value or an incomplete run is\n"
            "named, left out of its machine's statistics, and the machine is flagged.\n\n";
+}
+
+// --openmetrics: its series and labels, from the writer's own lists.
+std::string openMetricsHelp()
+{
+    std::vector<std::string> families, facts;
+    for (const MetricFamily& family : kMetricFamilies)
+        families.emplace_back(family.name);
+    for (const char* key : kFactLabels)
+        facts.emplace_back(key);
+    const std::string text = "                with --history, also write the newest session of each machine and "
+                             "line as OpenMetrics text for Prometheus's node_exporter: " +
+                             joined(families, ", ") + "; labelled machine, line, and " + joined(facts, ", ") +
+                             " where machine.json has them. FILE is replaced at once, when written whole";
+    return joined(wrapped(text, 79, std::string(16, ' ')), "\n") + "\n";
 }
 
 std::string verdictsAndHistory()
@@ -85,6 +101,7 @@ std::string optionsAndStatus()
            "                line to FILE\n"
            "  --json        print every value, time, statistic and problem as one JSON\n"
            "                document in place of the table\n"
+           "  --openmetrics FILE\n" + openMetricsHelp() +
            "  --threshold PERCENT\n"
            "                the smallest difference that counts as slower or faster, and\n"
            "                the width of \"same\" (default " + number(defaults.threshold * 100) + ")\n"
@@ -99,7 +116,8 @@ std::string optionsAndStatus()
            "newest session); 2 a usage error, a path that cannot be read or holds no\n"
            "cpubench transcript, or output that cannot be written; 3 with --history, no\n"
            "such problem, but a machine's newest session is slower than the sessions\n"
-           "before it (for a scheduled job's alert).\n";
+           "before it, alone or in a fact change across machines (for a scheduled job's\n"
+           "alert).\n";
 }
 
 } // namespace
@@ -114,6 +132,8 @@ std::string usageErrorText(const UsageError& error)
     using Kind = UsageError::Kind;
     switch (error.kind) {
     case Kind::htmlNeedsFile: return "--html needs a file name";
+    case Kind::openMetricsNeedsFile: return "--openmetrics needs a file name";
+    case Kind::openMetricsNeedsHistory: return "--openmetrics needs --history";
     case Kind::needsPercentage: return error.option + " needs a percentage";
     case Kind::badPercentage: {
         const bool threshold = error.option == "--threshold";

@@ -61,6 +61,12 @@ std::optional<UsageError> option(const std::string& arg, int& i, int argc, char*
         options.htmlFile = arg == "--html" ? argv[++i] : arg.substr(7);
         if (options.htmlFile.empty())
             return UsageError{Kind::htmlNeedsFile};
+    } else if (arg == "--openmetrics" || arg.rfind("--openmetrics=", 0) == 0) {
+        if (arg == "--openmetrics" && i + 1 == argc)
+            return UsageError{Kind::openMetricsNeedsFile};
+        options.openMetricsFile = arg == "--openmetrics" ? argv[++i] : arg.substr(14);
+        if (options.openMetricsFile.empty())
+            return UsageError{Kind::openMetricsNeedsFile};
     } else if (arg == "--threshold" || arg == "--confidence" || arg.rfind("--threshold=", 0) == 0 ||
                arg.rfind("--confidence=", 0) == 0)
         return percentOption(arg, i, argc, argv, options);
@@ -95,6 +101,8 @@ ParsedOptions parseOptions(int argc, char** argv)
         parsed.error = UsageError{Kind::noPaths, "", "", options.history};
     else if (options.history && (options.markdown || options.byMachine))
         parsed.error = UsageError{Kind::historyTakesNoTable};
+    else if (!options.history && !options.openMetricsFile.empty())
+        parsed.error = UsageError{Kind::openMetricsNeedsHistory};
     return parsed;
 }
 

@@ -18,6 +18,7 @@ inline constexpr double kLowestConfidence = 50, kHighestConfidence = 99.9;
 struct Options {
     bool markdown = false, byMachine = false, json = false, history = false, keepDisturbed = false, help = false;
     std::string htmlFile;
+    std::string openMetricsFile; // --history's OpenMetrics text for Prometheus
     VerdictSettings verdicts;
     std::vector<std::string> paths;
 };
@@ -25,6 +26,8 @@ struct Options {
 struct UsageError {
     enum class Kind {
         htmlNeedsFile,
+        openMetricsNeedsFile,
+        openMetricsNeedsHistory,
         needsPercentage,   // `option` has no value
         badPercentage,     // `option`'s `value` is no percentage in its range
         unknownOption,     // `option`

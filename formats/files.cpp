@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #ifndef _WIN32
@@ -92,9 +93,33 @@ FileKind modeKind(mode_t mode)
             false, ""};
 }
 
-// Reads the open file `fd` to its end, at most `limit` bytes.
-std::optional<FileError> readOpen(int fd, const std::string& path, std::size_t limit, std::string& bytes)
+// Reads the open file `fd` to its end, at most `limit` bytes; `expected`:
+// its size, where known.
+std::optional<FileError> readOpen(int fd, const std::string& path, std::size_t limit, std::size_t expected,
+                                  std::string& bytes)
 {
+    // A file of known size is read straight into `bytes`, with a byte to
+    // spare to see its end in the same read.
+    if (expected > 0 && expected < limit && expected < (std::size_t{1} << 20)) {
+        bytes.resize(expected + 1);
+        std::size_t have = 0;
+        for (;;) {
+            const ssize_t count = ::read(fd, bytes.data() + have, bytes.size() - have);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0) {
+                bytes.clear();
+                return cannotRead(path, std::strerror(errno));
+            }
+            have += static_cast<std::size_t>(count);
+            if (count == 0 || have == bytes.size())
+                break;
+        }
+        bytes.resize(have);
+        if (have <= expected)
+            return std::nullopt;
+        // It grew: on as below.
+    }
     char buffer[65536];
     for (;;) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
@@ -119,16 +144,19 @@ std::optional<FileError> readFile(const std::string& path, std::size_t limit, bo
         return cannotRead(path, std::strerror(errno));
     std::optional<FileError> error;
     struct stat info {};
-    if (::fstat(fd, &info) == 0) {
+    const bool known = ::fstat(fd, &info) == 0;
+    if (known) {
         if (inFolder && !S_ISREG(info.st_mode))
             error = FileError{FileError::Kind::notRegular, path, "", 0, modeKind(info.st_mode)};
         else if (S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > limit)
             error = tooLarge(path, limit, bytes);
     }
     if (!error) {
-        if (fd != 0)
+        // A regular file's reads never wait, whatever O_NONBLOCK says.
+        const bool regular = known && S_ISREG(info.st_mode);
+        if (fd != 0 && !regular)
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        error = readOpen(fd, path, limit, bytes);
+        error = readOpen(fd, path, limit, regular ? static_cast<std::size_t>(info.st_size) : 0, bytes);
     }
     if (fd != 0)
         ::close(fd);
@@ -247,6 +275,32 @@ std::optional<FileError> MemoryTree::read(const std::string& path, std::size_t l
 std::string MemoryTree::absolute(const std::string& path) const
 {
     return "/" + normal(path);
+}
+
+std::optional<std::string> writeWhole(const std::string& path, const std::string& text)
+{
+    const fs::path target(path);
+    const fs::path temporary = target.parent_path() / ("." + target.filename().string() + ".new");
+    {
+        errno = 0;
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            const std::string reason = errno != 0 ? std::strerror(errno) : "";
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            return reason;
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, target, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return error.message();
+    }
+    return std::nullopt;
 }
 
 bool naturalLess(const std::string& a, const std::string& b)

@@ -97,6 +97,12 @@ private:
     std::map<std::string, Node> nodes_;
 };
 
+// Writes `text` to the file `path` through a file beside it (named after it,
+// with a dot before and ".new" after), renamed to `path` once written
+// whole, so that a reader never sees half of it; the system's reason (maybe
+// empty) when it cannot be written.
+std::optional<std::string> writeWhole(const std::string& path, const std::string& text);
+
 // Whether `a` comes before `b` with digit runs compared as numbers:
 // run-2.txt before run-10.txt.
 bool naturalLess(const std::string& a, const std::string& b);

@@ -28,28 +28,12 @@ extern "C" void onSignal(int number)
     gSignal = number;
 }
 
-// Writes `text` to `path` through a file beside it, so that a reader never
-// sees half of it; the error, empty when written.
-std::string writeWhole(const fs::path& path, const std::string& text)
+// Writes `text` to `path` through a file beside it (files.h); the error,
+// empty when written.
+std::string writeWholeFile(const fs::path& path, const std::string& text)
 {
-    const fs::path temporary = path.parent_path() / ("." + path.filename().string() + ".new");
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            return path.string() + ": cannot write" + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
-        }
-    }
-    std::error_code error;
-    fs::rename(temporary, path, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return path.string() + ": cannot write: " + error.message();
-    }
-    return "";
+    const std::optional<std::string> error = writeWhole(path.string(), text);
+    return !error ? "" : path.string() + ": cannot write" + (error->empty() ? "" : ": " + *error);
 }
 
 // The line a result line starts with, or kLineCount.
@@ -162,7 +146,7 @@ bool Recorder::makeSession(std::string& error)
 
 bool Recorder::save()
 {
-    const std::string error = writeWhole(folder / kRecordFile, writeRecord(record));
+    const std::string error = writeWholeFile(folder / kRecordFile, writeRecord(record));
     if (!error.empty() && diskError.empty())
         diskError = error;
     return error.empty();
@@ -170,7 +154,7 @@ bool Recorder::save()
 
 bool Recorder::saveInfo()
 {
-    const std::string error = writeWhole(folder / kInfoFile, writeMachineInfo(info));
+    const std::string error = writeWholeFile(folder / kInfoFile, writeMachineInfo(info));
     if (!error.empty() && diskError.empty())
         diskError = error;
     return error.empty();

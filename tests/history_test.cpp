@@ -333,3 +333,76 @@ TEST(History, FalseChangeRateOnRealRunsOfOneMachine)
 }
 
 } // namespace
+
+namespace fleet {
+
+// Twelve machines of ten sessions: from the sixth on, eight of them run
+// kernel 27, which `slowdown` slows INT64MulDiv128 by; the machine "odd"
+// (kernel 26 throughout) is 25% slower on the copy from the seventh on.
+std::vector<History> fleetOf(double slowdown, std::mt19937& random)
+{
+    std::vector<History> machines;
+    for (int m = 0; m < 12; ++m) {
+        const bool updated = m < 8;
+        const std::string name = m == 11 ? "odd" : "host-" + std::to_string(m);
+        machines.push_back(history(name, 10, 3, random, [&](std::size_t s, std::string& text, MachineInfo& info) {
+            if (updated && s >= 5) {
+                info.kernel = "6.1.0-27-amd64";
+                text = scaled(text, slowdown, {"INT64MulDiv128"});
+            }
+            if (name == "odd" && s >= 6)
+                text = scaled(text, 1.25, {"Copy"});
+        }));
+    }
+    return machines;
+}
+
+std::string textOf(const HistoryReport& report)
+{
+    std::ostringstream out;
+    writeHistoryText(out, report);
+    return out.str();
+}
+
+} // namespace fleet
+
+TEST(History, AFactChangeAcrossMachinesIsOneFindingAndAMachineChangedAloneIsNamed)
+{
+    std::mt19937 random(11);
+    const HistoryReport report = analysed(fleet::fleetOf(1.04, random));
+    const std::string text = fleet::textOf(report);
+    // Each machine alone sees too little of 4% to call it, or calls it on
+    // its own; the fleet calls it once, with the machines that made it.
+    const std::size_t at = text.find("\nFleet (findings across machines):\n");
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::regex finding("kernel 6\\.1\\.0-26-amd64 -> 6\\.1\\.0-27-amd64, 8 of 12 machines: INT64MulDiv128 "
+                             "([0-9.]+)x \\(([0-9.]+)\\.\\.([0-9.]+)\\),\\s+slower");
+    std::smatch found;
+    const std::string fleetPart = text.substr(at);
+    ASSERT_TRUE(std::regex_search(fleetPart, found, finding)) << fleetPart;
+    EXPECT_LT(std::stod(found[2].str()), 1.04);
+    EXPECT_GT(std::stod(found[3].str()), 1.04);
+    // No other line is called at the kernel, and the copy of "odd" is named as
+    // a change with no fact changed.
+    EXPECT_EQ(fleetPart.find("machines: double mul log"), std::string::npos) << fleetPart;
+    EXPECT_NE(fleetPart.find("  odd, from 2026-12-07T02.00Z: Copy 2 GB 1."), std::string::npos) << fleetPart;
+    // The kernel's slowdown is the newest level of its machines: an alert.
+    EXPECT_EQ(historyStatus(report), 3);
+
+    std::ostringstream json;
+    writeHistoryJson(json, report);
+    EXPECT_NE(json.str().find("\"fleet\": {"), std::string::npos);
+    std::ostringstream html;
+    writeHistoryHtml(html, report);
+    EXPECT_NE(html.str().find("<section class=\"fleet\"><h2>Fleet</h2>"), std::string::npos);
+}
+
+TEST(History, AFactChangeThatDidNothingIsNoFleetFinding)
+{
+    std::mt19937 random(12);
+    std::vector<History> machines = fleet::fleetOf(1.0, random);
+    machines.pop_back(); // without "odd"
+    const HistoryReport report = analysed(machines);
+    const std::string text = fleet::textOf(report);
+    EXPECT_EQ(text.find("Fleet (findings across machines)"), std::string::npos) << text;
+}

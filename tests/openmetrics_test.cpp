@@ -3,7 +3,7 @@
 // line, "# EOF" last), hostile label values come back as the cleaned text,
 // values exactly, and a machine named twice is written once. The real
 // Prometheus and node_exporter read it in tests/openmetrics-test.sh.
-#include "write/openmetrics.h"
+#include "openmetrics.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,9 @@
 
 namespace {
 
-using cpubench::write::MetricsLine;
-using cpubench::write::MetricsMachine;
-using cpubench::write::writeOpenMetrics;
+using cpubench::MetricsLine;
+using cpubench::MetricsMachine;
+using cpubench::writeOpenMetrics;
 
 struct Sample {
     std::string name;
@@ -143,7 +143,7 @@ TEST(OpenMetrics, ValuesComeBackExactlyAndUnknownOnesAreLeftOut)
 {
     MetricsMachine a;
     a.name = "alpha";
-    a.newestSessionStart = cpubench::write::sessionStart("2026-12-08T14.05Z");
+    a.newestSessionStart = cpubench::sessionStart("2026-12-08T14.05Z");
     a.flawed = true;
     a.lines = {{"GMP mpz_pow_ui", 0.1 + 0.2, 1.0 / 3, 4.18, true, true},
                {"Copy 2 GB", 12.67, 1e-300, std::nullopt, false, false},
@@ -194,7 +194,7 @@ TEST(OpenMetrics, AMachineNamedTwiceIsWrittenOnce)
 
 TEST(OpenMetrics, SessionNamesAreTheirStartInUtc)
 {
-    using cpubench::write::sessionStart;
+    using cpubench::sessionStart;
     EXPECT_EQ(sessionStart("1970-01-01T00.00Z"), 0.0);
     EXPECT_EQ(sessionStart("1969-12-31T23.59Z"), -60.0);
     EXPECT_EQ(sessionStart("2024-02-29T23.59Z"), 1709251140.0);

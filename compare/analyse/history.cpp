@@ -145,9 +145,14 @@ void analyseLine(MachineHistory& own, const std::vector<SessionTimesByLine>& tim
     for (std::size_t s = 0; s < times.size(); ++s)
         if (!times[s][line].empty())
             data.push_back({s, times[s][line]});
-    if (data.size() < 2)
+    if (data.size() < 2) {
+        if (!data.empty())
+            own.newestLevels[line] = std::exp(modelOf(data).means[0]);
         return;
+    }
     const LineFindings found = findChanges(data, settings);
+    const std::size_t newest = found.levels.starts.empty() ? 0 : found.levels.starts.back();
+    own.newestLevels[line] = std::exp(stretchOf(found.model, newest, found.kept.size()).mean);
     addChanges(own, data, found, line);
     if (found.excursions.empty())
         tooFewSessions(own, line, data, found.levels, settings);
@@ -196,13 +201,10 @@ MachineHistory analyseHistory(const History& history, const VerdictSettings& set
     return own;
 }
 
-int historyStatus(const HistoryReport& report)
+void HistoryStatus::add(const MachineHistory& machine)
 {
-    const auto any = [&](bool MachineHistory::*flag) {
-        return std::any_of(report.machines.begin(), report.machines.end(),
-                           [&](const MachineHistory& h) { return h.*flag; });
-    };
-    return any(&MachineHistory::newestFlawed) ? 1 : any(&MachineHistory::newestSlower) ? 3 : 0;
+    flawed_ = flawed_ || machine.newestFlawed;
+    slower_ = slower_ || machine.newestSlower;
 }
 
 } // namespace cpubench

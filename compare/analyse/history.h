@@ -107,6 +107,9 @@ struct MachineHistory {
     std::vector<HistoryNote> notes, readNotes;
     bool newestSlower = false; // its newest level is slower than the one before it
     bool newestFlawed = false; // its newest session has a wrong value or an incomplete run
+    // Per line: the newest level (the geometric mean of the sessions since
+    // the line's last change, seconds); none without a session with times.
+    std::array<std::optional<double>, kLineCount> newestLevels{};
 };
 
 struct HistoryReport {
@@ -119,7 +122,19 @@ MachineHistory analyseHistory(const History& history, const VerdictSettings& set
 
 // The exit status of a history: 1 when a machine's newest session has a
 // wrong value or an incomplete run, else 3 when a machine's newest session
-// is slower than the sessions before it, else 0.
+// is slower than the sessions before it (or a finding across the machines
+// is, fleet_history.h), else 0. Told machine by machine.
+class HistoryStatus {
+public:
+    void add(const MachineHistory& machine);
+    // A finding across the machines that is slower from their newest
+    // sessions on counts as a machine's newest slower level.
+    void addFleet(bool newestSlower) { slower_ = slower_ || newestSlower; }
+    int code() const { return flawed_ ? 1 : slower_ ? 3 : 0; }
+
+private:
+    bool flawed_ = false, slower_ = false;
+};
 int historyStatus(const HistoryReport& report);
 
 } // namespace cpubench

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <unordered_map>
 
 namespace cpubench {
 
@@ -52,8 +54,8 @@ double twoSidedTail(double t, double df)
     return incompleteBeta(df / 2, 0.5, df / (df + t * t));
 }
 
-// The t with P(|T| > t) = alpha.
-double criticalT(double alpha, double df)
+// The t with P(|T| > t) = alpha, by halving.
+double searchCriticalT(double alpha, double df)
 {
     double low = 0, high = 1;
     while (twoSidedTail(high, df) > alpha && high < 1e12)
@@ -63,6 +65,51 @@ double criticalT(double alpha, double df)
         (twoSidedTail(middle, df) > alpha ? low : high) = middle;
     }
     return high;
+}
+
+// criticalT's values already found, by the bits of alpha and df. Most of a
+// history's tests ask for few of them: sessions of the same number of runs
+// weigh the same, so levels of the same lengths have the same degrees of
+// freedom, and the level asked for is the same for a line's boundaries.
+// Per thread; emptied when full.
+class CriticalCache {
+public:
+    double get(double alpha, double df)
+    {
+        const Key key{bits(alpha), bits(df)};
+        if (const auto it = values_.find(key); it != values_.end())
+            return it->second;
+        if (values_.size() >= kMaxEntries)
+            values_.clear();
+        return values_.emplace(key, searchCriticalT(alpha, df)).first->second;
+    }
+
+private:
+    static constexpr std::size_t kMaxEntries = 1 << 16;
+    struct Key {
+        std::uint64_t alpha, df;
+        bool operator==(const Key& other) const { return alpha == other.alpha && df == other.df; }
+    };
+    struct Hash {
+        std::size_t operator()(const Key& key) const
+        {
+            return static_cast<std::size_t>(key.alpha * 0x9E3779B97F4A7C15ULL ^ key.df);
+        }
+    };
+    static std::uint64_t bits(double value)
+    {
+        std::uint64_t result;
+        std::memcpy(&result, &value, sizeof result);
+        return result;
+    }
+    std::unordered_map<Key, double, Hash> values_;
+};
+
+// The t with P(|T| > t) = alpha: the same as searchCriticalT, found once.
+double criticalT(double alpha, double df)
+{
+    thread_local CriticalCache cache;
+    return cache.get(alpha, df);
 }
 
 double sessionVariance(const Model& model, std::size_t s)
@@ -116,11 +163,6 @@ void wanderFromLevels(Model& model, const std::vector<std::size_t>& starts)
     }
 }
 
-bool differs(Verdict verdict)
-{
-    return verdict == Verdict::slower || verdict == Verdict::faster;
-}
-
 std::vector<SessionTimes> without(const std::vector<SessionTimes>& data, const std::vector<std::size_t>& left)
 {
     std::vector<SessionTimes> kept;
@@ -153,48 +195,87 @@ Model modelOf(const std::vector<SessionTimes>& data)
     return model;
 }
 
-Stretch stretchOf(const Model& model, std::size_t from, std::size_t to, std::size_t skip)
+namespace {
+
+// Each session's weight in the model, 1 / its variance: what stretchOf
+// works out for each session of a stretch, found once for the many
+// stretches of one model.
+std::vector<double> weightsOf(const Model& model)
+{
+    std::vector<double> weights(model.means.size());
+    for (std::size_t s = 0; s < weights.size(); ++s)
+        weights[s] = 1 / sessionVariance(model, s);
+    return weights;
+}
+
+Stretch stretchWith(const Model& model, const std::vector<double>& weight, std::size_t from, std::size_t to,
+                    std::size_t skip = SIZE_MAX)
 {
     double weights = 0, sum = 0;
     for (std::size_t s = from; s < to; ++s)
         if (s != skip) {
-            const double w = 1 / sessionVariance(model, s);
-            weights += w;
-            sum += w * model.means[s];
+            weights += weight[s];
+            sum += weight[s] * model.means[s];
         }
     Stretch stretch;
     stretch.mean = sum / weights;
     stretch.variance = 1 / weights;
     for (std::size_t s = from; s < to; ++s)
         if (s != skip) {
-            const double share = (1 / sessionVariance(model, s)) / weights;
+            const double share = weight[s] / weights;
             stretch.wanderPart += share * share * model.wander;
             stretch.spreadPart += share * share * model.spread / static_cast<double>(model.runs[s]);
         }
     return stretch;
 }
 
-RatioEstimate judgeLevels(const Model& model, const Stretch& a, const Stretch& b, std::size_t tries,
-                     const VerdictSettings& settings)
+} // namespace
+
+Stretch stretchOf(const Model& model, std::size_t from, std::size_t to, std::size_t skip)
 {
-    RatioEstimate result;
-    const double shift = b.mean - a.mean;
-    const double variance = a.variance + b.variance;
+    return stretchWith(model, weightsOf(model), from, to, skip);
+}
+
+namespace {
+
+// Welch's test of B against A: the shift of the levels, its variance, the
+// degrees of freedom and the level of the test.
+struct WelchTest {
+    double shift = 0, variance = 0, df = 1, alpha = 0;
+};
+
+WelchTest welchTest(const Model& model, const Stretch& a, const Stretch& b, std::size_t tries,
+                    const VerdictSettings& settings)
+{
+    WelchTest test;
+    test.shift = b.mean - a.mean;
+    test.variance = a.variance + b.variance;
     const double wanderPart = a.wanderPart + b.wanderPart, spreadPart = a.spreadPart + b.spreadPart;
     double dfDenominator = 0;
     if (wanderPart > 0)
         dfDenominator += wanderPart * wanderPart / model.wanderDf;
     if (spreadPart > 0 && model.spreadDf > 0)
         dfDenominator += spreadPart * spreadPart / model.spreadDf;
-    const double df = dfDenominator > 0 ? variance * variance / dfDenominator : 1;
+    test.df = dfDenominator > 0 ? test.variance * test.variance / dfDenominator : 1;
     const double looks = static_cast<double>(std::max<std::size_t>(tries, 1) * kLineCount);
-    const double alpha = (1 - settings.level) / looks;
-    const double critical = criticalT(alpha, df);
-    const double half = critical * std::sqrt(variance);
+    test.alpha = (1 - settings.level) / looks;
+    return test;
+}
+
+} // namespace
+
+RatioEstimate judgeLevels(const Model& model, const Stretch& a, const Stretch& b, std::size_t tries,
+                     const VerdictSettings& settings)
+{
+    RatioEstimate result;
+    const WelchTest test = welchTest(model, a, b, tries, settings);
+    const double shift = test.shift;
+    const double critical = criticalT(test.alpha, test.df);
+    const double half = critical * std::sqrt(test.variance);
     result.estimate = std::exp(shift);
     result.low = std::exp(shift - half);
     result.high = std::exp(shift + half);
-    result.confidence = 1 - alpha;
+    result.confidence = 1 - test.alpha;
     if (shift - half > 0 && result.estimate > 1 + settings.threshold)
         result.verdict = Verdict::slower;
     else if (shift + half < 0 && result.estimate < 1 - settings.threshold)
@@ -204,23 +285,61 @@ RatioEstimate judgeLevels(const Model& model, const Stretch& a, const Stretch& b
     return result;
 }
 
+namespace {
+
+bool differs(Verdict verdict)
+{
+    return verdict == Verdict::slower || verdict == Verdict::faster;
+}
+
+// Whether judgeLevels calls B slower or faster than A: the same answer,
+// found without the critical value wherever it is plain. A ratio within
+// the threshold is never a difference, and a t statistic a millionth of
+// itself off the critical value, on either side, is clearly on that side
+// (the critical value is found to a billionth): most of the places a
+// history looks at are one or the other.
+bool levelsDiffer(const Model& model, const Stretch& a, const Stretch& b, std::size_t tries,
+                  const VerdictSettings& settings)
+{
+    const WelchTest test = welchTest(model, a, b, tries, settings);
+    const double estimate = std::exp(test.shift);
+    if (!(estimate > 1 + settings.threshold) && !(estimate < 1 - settings.threshold))
+        return false;
+    const double t = std::abs(test.shift) / std::sqrt(test.variance);
+    constexpr double kMargin = 1e-6;
+    if (std::isfinite(t) && t < 1e11 && std::isfinite(test.df) && test.df > 0) {
+        if (twoSidedTail(t * (1 + kMargin), test.df) > test.alpha)
+            return false;
+        if (twoSidedTail(t * (1 - kMargin), test.df) <= test.alpha)
+            return true;
+    }
+    return differs(judgeLevels(model, a, b, tries, settings).verdict);
+}
+
+} // namespace
+
 Levels levelsOf(const Model& model, const VerdictSettings& settings, bool perBoundary)
 {
     struct Bound {
         std::size_t at;
-        RatioEstimate estimate;
+        bool differs;
         double distance;
     };
     const std::size_t count = model.means.size();
     std::vector<Bound> bounds;
     for (std::size_t at = 1; at < count; ++at)
-        bounds.push_back({at, {}, 0});
+        bounds.push_back({at, false, 0});
     const std::size_t tries = count > 1 && perBoundary ? count - 1 : 1;
-    const auto evaluate = [&](std::size_t i) {
+    const std::vector<double> weights = weightsOf(model);
+    // The levels on both sides of bounds[i], between its neighbours.
+    const auto sides = [&](std::size_t i) {
         const std::size_t from = i == 0 ? 0 : bounds[i - 1].at;
         const std::size_t to = i + 1 < bounds.size() ? bounds[i + 1].at : count;
-        const Stretch before = stretchOf(model, from, bounds[i].at), after = stretchOf(model, bounds[i].at, to);
-        bounds[i].estimate = judgeLevels(model, before, after, tries, settings);
+        return std::pair{stretchWith(model, weights, from, bounds[i].at), stretchWith(model, weights, bounds[i].at, to)};
+    };
+    const auto evaluate = [&](std::size_t i) {
+        const auto [before, after] = sides(i);
+        bounds[i].differs = levelsDiffer(model, before, after, tries, settings);
         bounds[i].distance = std::abs(after.mean - before.mean) / std::sqrt(before.variance + after.variance);
     };
     for (std::size_t i = 0; i < bounds.size(); ++i)
@@ -228,7 +347,7 @@ Levels levelsOf(const Model& model, const VerdictSettings& settings, bool perBou
     for (;;) {
         std::optional<std::size_t> weakest;
         for (std::size_t i = 0; i < bounds.size(); ++i)
-            if (!differs(bounds[i].estimate.verdict) && (!weakest || bounds[i].distance < bounds[*weakest].distance))
+            if (!bounds[i].differs && (!weakest || bounds[i].distance < bounds[*weakest].distance))
                 weakest = i;
         if (!weakest)
             break;
@@ -238,10 +357,12 @@ Levels levelsOf(const Model& model, const VerdictSettings& settings, bool perBou
         if (*weakest < bounds.size())
             evaluate(*weakest);
     }
+    // Each boundary that stays, judged in full between its neighbours.
     Levels levels;
-    for (const Bound& bound : bounds) {
-        levels.starts.push_back(bound.at);
-        levels.estimates.push_back(bound.estimate);
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+        const auto [before, after] = sides(i);
+        levels.starts.push_back(bounds[i].at);
+        levels.estimates.push_back(judgeLevels(model, before, after, tries, settings));
     }
     return levels;
 }
@@ -287,22 +408,25 @@ LineFindings findChanges(const std::vector<SessionTimes>& data, const VerdictSet
     const Levels levels = settledLevels(model, settings);
     const std::vector<std::size_t>& starts = levels.starts;
     const std::size_t tries = data.size();
+    const std::vector<double> weights = weightsOf(model);
+    const auto apart = [&](std::size_t from, std::size_t to, std::size_t s) {
+        return levelsDiffer(model, stretchWith(model, weights, from, to, s), stretchWith(model, weights, s, s + 1),
+                            tries, settings);
+    };
     for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
         if (starts[i + 1] != starts[i] + 1)
             continue;
         const std::size_t s = starts[i];
         const bool up = levels.estimates[i].estimate > 1, back = levels.estimates[i + 1].estimate < 1;
         const std::size_t from = i == 0 ? 0 : starts[i - 1], to = i + 2 < starts.size() ? starts[i + 2] : data.size();
-        if (up == back && differs(judgeLevels(model, stretchOf(model, from, to, s), stretchOf(model, s, s + 1), tries,
-                                         settings).verdict))
+        if (up == back && apart(from, to, s))
             found.excursions.push_back(s);
     }
     for (std::size_t i = 0; i <= starts.size(); ++i) {
         const std::size_t from = i == 0 ? 0 : starts[i - 1];
         const std::size_t to = i < starts.size() ? starts[i] : data.size();
         for (std::size_t s = from + 1; s + 1 < to; ++s)
-            if (differs(judgeLevels(model, stretchOf(model, from, to, s), stretchOf(model, s, s + 1), tries, settings)
-                            .verdict))
+            if (apart(from, to, s))
                 found.excursions.push_back(s);
     }
     std::sort(found.excursions.begin(), found.excursions.end());

@@ -44,13 +44,34 @@ void readRecord(const FileTree& files, Machine& machine, const fs::path& dir, co
         applyRecord(machine, record, prefix);
 }
 
+// machine.json read, as the same text read last gave it: a machine's
+// sessions mostly have the same one, which is then read once (per thread).
+std::optional<FormatError> parseInfo(const std::string& text, MachineInfo& info)
+{
+    struct Last {
+        bool valid = false;
+        std::string text;
+        MachineInfo info;
+        std::optional<FormatError> error;
+    };
+    thread_local Last last;
+    if (!last.valid || last.text != text) {
+        last.valid = false;
+        last.error = parseMachineInfo(text, last.info);
+        last.text = text;
+        last.valid = true;
+    }
+    info = last.info;
+    return last.error;
+}
+
 void readInfo(const FileTree& files, Machine& machine, const fs::path& dir)
 {
     const std::string path = (dir / kInfoFile).string();
     std::string text;
     if (const std::optional<FileError> error = files.read(path, kMaxInfoBytes, true, text))
         machine.infoError = fileIssue(*error);
-    else if (const std::optional<FormatError> format = parseMachineInfo(text, machine.info)) {
+    else if (const std::optional<FormatError> format = parseInfo(text, machine.info)) {
         machine.infoError = ReadIssue{ReadIssue::Kind::badFormat, path};
         machine.infoError->format = *format;
     }

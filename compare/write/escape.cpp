@@ -1,5 +1,6 @@
 #include "escape.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 
@@ -82,11 +83,17 @@ std::string terminalSafeJson(std::string_view json)
 {
     std::string out;
     out.reserve(json.size());
+    // The bytes between two that may start an escape are copied as they are.
+    constexpr std::string_view kStarts("\x7F\xC2", 2);
     for (std::size_t i = 0; i < json.size(); ++i) {
+        const std::size_t next = std::min(json.find_first_of(kStarts, i), json.size());
+        out.append(json, i, next - i);
+        if ((i = next) == json.size())
+            break;
         const auto c = static_cast<unsigned char>(json[i]);
         if (c == 0x7F)
             out += "\\u007f";
-        else if (c == 0xC2 && i + 1 < json.size() && static_cast<unsigned char>(json[i + 1]) >= 0x80 &&
+        else if (i + 1 < json.size() && static_cast<unsigned char>(json[i + 1]) >= 0x80 &&
                  static_cast<unsigned char>(json[i + 1]) <= 0x9F) {
             appendEscape(out, "\\u%04x", static_cast<unsigned char>(json[i + 1]));
             ++i;

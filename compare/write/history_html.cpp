@@ -7,8 +7,10 @@
 #include "join.h"
 #include "numbers.h"
 #include "phrases.h"
+#include "spool.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace cpubench {
 
@@ -106,7 +108,7 @@ void writeSeries(std::ostream& out, const MachineHistory& h, std::size_t line, c
 }
 
 // Each change as a dashed line before its session, each excursion ringed.
-void writeMarks(std::ostream& out, const HistoryReport& r, const MachineHistory& h, std::size_t line,
+void writeMarks(std::ostream& out, const VerdictSettings& settings, const MachineHistory& h, std::size_t line,
                 const Scale& scale)
 {
     for (const Change& change : h.changes) {
@@ -117,7 +119,7 @@ void writeMarks(std::ostream& out, const HistoryReport& r, const MachineHistory&
         out << "<line class=\"change " << verdictName(change.verdict) << "\" data-session=\""
             << htmlEscaped(h.sessions[change.session].name) << "\" x1=\"" << at << "\" y1=\"" << kTop - 4
             << "\" x2=\"" << at << "\" y2=\"" << number(kTop + kPlotHeight) << "\"><title>"
-            << htmlEscaped(trendChangeTitle(h, change, r.settings)) << "</title></line>\n";
+            << htmlEscaped(trendChangeTitle(h, change, settings)) << "</title></line>\n";
     }
     for (const Excursion& excursion : h.excursions) {
         if (excursion.line != line)
@@ -132,7 +134,7 @@ void writeMarks(std::ostream& out, const HistoryReport& r, const MachineHistory&
 // One line of one machine: each session's median as a point on a line, its
 // fastest..slowest as a band, the changes and excursions, and under the
 // chart each change with the facts that changed then.
-void writeTrend(std::ostream& out, const HistoryReport& r, const MachineHistory& h, std::size_t line)
+void writeTrend(std::ostream& out, const VerdictSettings& settings, const MachineHistory& h, std::size_t line)
 {
     const std::string label = htmlEscaped(lineLabel(line));
     out << "<figure class=\"trend\"><figcaption>" << label << "</figcaption>\n";
@@ -145,7 +147,7 @@ void writeTrend(std::ostream& out, const HistoryReport& r, const MachineHistory&
         << "\" role=\"img\" aria-label=\"" << htmlEscaped(h.name + ", " + lineLabel(line))
         << ": median time per session\">\n";
     writeSeries(out, h, line, *scale);
-    writeMarks(out, r, h, line, *scale);
+    writeMarks(out, settings, h, line, *scale);
     out << "</svg>\n";
     for (const Change& change : h.changes) {
         if (change.line != line)
@@ -153,13 +155,13 @@ void writeTrend(std::ostream& out, const HistoryReport& r, const MachineHistory&
         const std::string facts = factsText(change.facts, "; ");
         out << "<p class=\"change-note\"><span class=\"verdict " << verdictName(change.verdict) << "\">"
             << verdictName(change.verdict) << "</span> from " << htmlEscaped(h.sessions[change.session].name) << ": "
-            << htmlEscaped(ratioWithInterval(change.estimate, r.settings))
+            << htmlEscaped(ratioWithInterval(change.estimate, settings))
             << (facts.empty() ? "" : "<br><span class=\"facts\">" + htmlEscaped(facts) + "</span>") << "</p>\n";
     }
     out << "</figure>\n";
 }
 
-void writeMachine(std::ostream& out, const HistoryReport& r, const MachineHistory& h)
+void writeMachine(std::ostream& out, const VerdictSettings& settings, const MachineHistory& h)
 {
     const bool notable = !h.changes.empty() || !h.excursions.empty() || h.wrongFrom.has_value();
     out << "<details" << (notable ? " open" : "") << " data-machine=\"" << htmlEscaped(h.name) << "\"><summary>"
@@ -168,24 +170,96 @@ void writeMachine(std::ostream& out, const HistoryReport& r, const MachineHistor
         out << "<p class=\"bad\">" << htmlEscaped(valuesWrongText(h)) << "</p>\n";
     out << "<div class=\"trends\">\n";
     for (std::size_t line = 0; line < kLineCount; ++line)
-        writeTrend(out, r, h, line);
+        writeTrend(out, settings, h, line);
     out << "</div>\n</details>\n";
 }
 
+// The findings across the machines, before the machines: each fact change
+// and line found slower or faster, the machines that moved differently,
+// and those that changed with no fact changed.
+void writeFleet(std::ostream& out, const VerdictSettings& settings, const FleetFindings& fleet)
+{
+    out << "<section class=\"fleet\"><h2>Fleet</h2>\n<ul>\n";
+    for (const analyse::FleetFinding& finding : fleet.report.findings) {
+        if (!shownFinding(finding))
+            continue;
+        const char* verdict = verdictName(fleetVerdict(finding.verdict));
+        const std::string moved = movedDifferentlyText(fleet, finding);
+        out << "<li><span class=\"verdict " << verdict << "\">" << verdict << "</span> "
+            << htmlEscaped(fleetFindingText(fleet, finding, settings))
+            << (moved.empty() ? "" : "<br><span class=\"facts\">" + htmlEscaped(moved) + "</span>") << "</li>\n";
+    }
+    for (const analyse::Unexplained& unexplained : fleet.report.unexplained)
+        if (unexplained.confirmed)
+            out << "<li>" << htmlEscaped(unexplainedText(fleet, unexplained)) << "</li>\n";
+    out << "</ul>\n<p class=\"muted\">" << htmlEscaped(fleetMethod(fleet, settings)) << "</p></section>\n";
+}
+
+class HtmlWriter : public HistoryWriter {
+public:
+    HtmlWriter(const VerdictSettings& settings, bool keepDisturbed) : settings_(settings), keepDisturbed_(keepDisturbed)
+    {
+    }
+
+    enum Piece { machine, notes, readNotes, problems, count };
+
+    Pieces pieces(const MachineHistory& h) const override
+    {
+        std::ostringstream section;
+        writeMachine(section, settings_, h);
+        Pieces result(count);
+        result[machine] = section.str();
+        for (const HistoryNote& note : h.notes)
+            result[notes] += htmlListItem(historyNoteText(h, note, keepDisturbed_));
+        for (const HistoryNote& note : h.readNotes)
+            result[readNotes] += htmlListItem(historyNoteText(h, note, keepDisturbed_));
+        for (const RunProblem& problem : h.problems)
+            result[problems] += htmlListItem(runProblemText(problem));
+        return result;
+    }
+
+    void add(const MachineHistory& h, Pieces pieces) override
+    {
+        machines_.append(pieces[machine]);
+        for (std::size_t piece = notes; piece < count; ++piece)
+            lists_[piece] += pieces[piece];
+        ++machineCount_;
+        changeCount_ += h.changes.size();
+        excursionCount_ += h.excursions.size();
+        noteCount_ += h.notes.size() + h.readNotes.size();
+        problemCount_ += h.problems.size();
+    }
+
+    std::optional<std::string> finish(std::ostream& out) override
+    {
+        writeHtmlHead(out, "cpubench history", kHistoryStyle);
+        out << "<p>" << historyCountsText(machineCount_, changeCount_, excursionCount_) << " "
+            << (problemCount_ == 0 ? std::string(kAllRunsComplete)
+                                   : "<span class=\"bad\">" + historyProblemsText(problemCount_) + "</span>")
+            << "</p>\n<p class=\"muted\">" << htmlEscaped(historyMethod(settings_)) << spansHtml(trendLegend())
+            << "</p>\n";
+        if (anyFleetFinding(fleet_))
+            writeFleet(out, settings_, *fleet_);
+        if (std::optional<std::string> error = machines_.copyTo(out))
+            return error;
+        writeHtmlTailItems(out, noteCount_ > 0 ? lists_[notes] + lists_[readNotes] : "",
+                           problemCount_ > 0 ? std::optional<std::string>(lists_[problems]) : std::nullopt);
+        return std::nullopt;
+    }
+
+private:
+    VerdictSettings settings_;
+    bool keepDisturbed_;
+    Spool machines_;
+    std::string lists_[count];
+    std::size_t machineCount_ = 0, changeCount_ = 0, excursionCount_ = 0, noteCount_ = 0, problemCount_ = 0;
+};
+
 } // namespace
 
-void writeHistoryHtml(std::ostream& out, const HistoryReport& r)
+std::unique_ptr<HistoryWriter> historyHtmlWriter(const VerdictSettings& settings, bool keepDisturbed)
 {
-    writeHtmlHead(out, "cpubench history", kHistoryStyle);
-    const std::vector<std::string> problems = historyProblemTexts(r);
-    out << "<p>" << historyCountsText(r) << " "
-        << (problems.empty() ? std::string(kAllRunsComplete)
-                             : "<span class=\"bad\">" + historyProblemsText(problems.size()) + "</span>")
-        << "</p>\n<p class=\"muted\">" << htmlEscaped(historyMethod(r.settings)) << spansHtml(trendLegend())
-        << "</p>\n";
-    for (const MachineHistory& h : r.machines)
-        writeMachine(out, r, h);
-    writeHtmlTail(out, historyNoteTexts(r), problems);
+    return std::make_unique<HtmlWriter>(settings, keepDisturbed);
 }
 
 } // namespace cpubench

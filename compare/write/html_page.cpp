@@ -73,24 +73,31 @@ void writeHtmlHead(std::ostream& out, const std::string& title, const std::strin
         << htmlEscaped(title) << "</h1>\n";
 }
 
+std::string htmlListItem(const std::string& text)
+{
+    return "<li>" + htmlEscaped(text) + "</li>\n";
+}
+
+void writeHtmlTailItems(std::ostream& out, const std::string& notes, const std::optional<std::string>& problems)
+{
+    if (!notes.empty())
+        out << "<h2>Notes</h2>\n<ul>\n" << notes << "</ul>\n";
+    out << "<h2>Problems</h2>\n";
+    if (!problems)
+        out << "<p>" << kNoProblem << "</p>\n";
+    else
+        out << "<ul class=\"problems\">\n" << *problems << "</ul>\n";
+    out << "</body>\n</html>\n";
+}
+
 void writeHtmlTail(std::ostream& out, const std::vector<std::string>& notes, const std::vector<std::string>& problems)
 {
-    if (!notes.empty()) {
-        out << "<h2>Notes</h2>\n<ul>\n";
-        for (const std::string& note : notes)
-            out << "<li>" << htmlEscaped(note) << "</li>\n";
-        out << "</ul>\n";
-    }
-    out << "<h2>Problems</h2>\n";
-    if (problems.empty())
-        out << "<p>" << kNoProblem << "</p>\n";
-    else {
-        out << "<ul class=\"problems\">\n";
-        for (const std::string& problem : problems)
-            out << "<li>" << htmlEscaped(problem) << "</li>\n";
-        out << "</ul>\n";
-    }
-    out << "</body>\n</html>\n";
+    std::string noteItems, problemItems;
+    for (const std::string& note : notes)
+        noteItems += htmlListItem(note);
+    for (const std::string& problem : problems)
+        problemItems += htmlListItem(problem);
+    writeHtmlTailItems(out, noteItems, problems.empty() ? std::nullopt : std::optional<std::string>(problemItems));
 }
 
 std::string spansHtml(const std::vector<Span>& spans)

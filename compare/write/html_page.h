@@ -5,6 +5,7 @@
 
 #include "phrases.h"
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,6 +19,11 @@ void writeHtmlHead(std::ostream& out, const std::string& title, const std::strin
 // The page from its notes on: the notes (if any), the problems (or that
 // there are none), and the end of the document.
 void writeHtmlTail(std::ostream& out, const std::vector<std::string>& notes, const std::vector<std::string>& problems);
+// The same from the notes' and problems' list items (htmlListItem): no
+// notes list when `notes` is empty, "no problem" without `problems`.
+void writeHtmlTailItems(std::ostream& out, const std::string& notes, const std::optional<std::string>& problems);
+// One text as an item of those lists.
+std::string htmlListItem(const std::string& text);
 
 // Our own words with the styled ones in their spans.
 std::string spansHtml(const std::vector<Span>& spans);

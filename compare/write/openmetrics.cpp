@@ -1,4 +1,6 @@
-#include "write/openmetrics.h"
+#include "openmetrics.h"
+
+#include "phrases.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,7 +8,7 @@
 #include <functional>
 #include <set>
 
-namespace cpubench::write {
+namespace cpubench {
 
 namespace {
 
@@ -91,12 +93,6 @@ std::string number(double value)
     return buffer;
 }
 
-struct Family {
-    const char* name;
-    const char* help;
-    const char* unit; // empty for none
-};
-
 } // namespace
 
 std::string labelValue(std::string_view text)
@@ -139,7 +135,7 @@ MetricsText writeOpenMetrics(const std::vector<MetricsMachine>& machines)
     }
 
     std::string& text = out.text;
-    const auto family = [&](const Family& f, const std::function<void(std::size_t)>& samples) {
+    const auto family = [&](const MetricFamily& f, const std::function<void(std::size_t)>& samples) {
         text += std::string("# HELP ") + f.name + " " + f.help + "\n# TYPE " + f.name + " gauge\n";
         if (*f.unit)
             text += std::string("# UNIT ") + f.name + " " + f.unit + "\n";
@@ -151,7 +147,7 @@ MetricsText writeOpenMetrics(const std::vector<MetricsMachine>& machines)
         if (value && std::isfinite(*value))
             text += std::string(name) + "{" + labelText + "} " + number(*value) + "\n";
     };
-    const auto lineFamily = [&](const Family& f, const std::function<std::optional<double>(const MetricsLine&)>& of) {
+    const auto lineFamily = [&](const MetricFamily& f, const std::function<std::optional<double>(const MetricsLine&)>& of) {
         family(f, [&](std::size_t m) {
             for (const MetricsLine& line : machines[m].lines)
                 sample(f.name, labels[m] + ",line=\"" + labelValue(line.line) + "\"" + facts[m], of(line));
@@ -159,27 +155,14 @@ MetricsText writeOpenMetrics(const std::vector<MetricsMachine>& machines)
     };
     const auto flag = [](bool on) { return std::optional<double>(on ? 1 : 0); };
 
-    lineFamily({"cpubench_line_median_seconds", "The median time of the line's good runs in the newest session.",
-                "seconds"},
-               [](const MetricsLine& l) { return l.median; });
-    lineFamily({"cpubench_line_level_seconds",
-                "The line's newest level: the geometric mean of the sessions since its last change.", "seconds"},
-               [](const MetricsLine& l) { return l.level; });
-    lineFamily({"cpubench_line_level_ratio",
-                "The line's newest level divided by the level before it (above 1 is slower).", "ratio"},
-               [](const MetricsLine& l) { return l.levelRatio; });
-    lineFamily({"cpubench_line_change", "1 while the line's newest level starts at a change, slower or faster.", ""},
-               [&](const MetricsLine& l) { return flag(l.change); });
-    lineFamily({"cpubench_line_alarm", "1 while the line's newest level is slower than the level before it.", ""},
-               [&](const MetricsLine& l) { return flag(l.alarm); });
-    family({"cpubench_machine_flawed", "1 when the newest session has a wrong value or an incomplete run.", ""},
-           [&](std::size_t m) { sample("cpubench_machine_flawed", labels[m] + facts[m], flag(machines[m].flawed)); });
-    family({"cpubench_machine_newest_session_timestamp_seconds",
-            "The start of the machine's newest session, in seconds since 1970-01-01 UTC.", "seconds"},
-           [&](std::size_t m) {
-               sample("cpubench_machine_newest_session_timestamp_seconds", labels[m] + facts[m],
-                      machines[m].newestSessionStart);
-           });
+    const MetricFamily* f = kMetricFamilies;
+    lineFamily(f[0], [](const MetricsLine& l) { return l.median; });
+    lineFamily(f[1], [](const MetricsLine& l) { return l.level; });
+    lineFamily(f[2], [](const MetricsLine& l) { return l.levelRatio; });
+    lineFamily(f[3], [&](const MetricsLine& l) { return flag(l.change); });
+    lineFamily(f[4], [&](const MetricsLine& l) { return flag(l.alarm); });
+    family(f[5], [&](std::size_t m) { sample(f[5].name, labels[m] + facts[m], flag(machines[m].flawed)); });
+    family(f[6], [&](std::size_t m) { sample(f[6].name, labels[m] + facts[m], machines[m].newestSessionStart); });
     text += "# EOF\n";
     return out;
 }
@@ -222,4 +205,30 @@ std::optional<double> sessionStart(std::string_view name)
     return static_cast<double>(days * 86400 + *hour * 3600 + *minute * 60);
 }
 
-} // namespace cpubench::write
+MetricsMachine metricsOf(const MachineHistory& h)
+{
+    MetricsMachine m;
+    m.name = h.name;
+    m.flawed = h.newestFlawed;
+    if (!h.sessions.empty()) {
+        m.facts = machineFacts(h.sessions.back().info);
+        m.newestSessionStart = sessionStart(h.sessions.back().name);
+    }
+    for (std::size_t line = 0; line < kLineCount; ++line) {
+        MetricsLine& ml = m.lines.emplace_back();
+        ml.line = lineLabel(line);
+        if (!h.sessions.empty() && h.sessions.back().lines[line].runs > 0)
+            ml.median = h.sessions.back().lines[line].median;
+        ml.level = h.newestLevels[line];
+        // The changes are in session order: the line's last is its newest level's start.
+        for (const Change& change : h.changes)
+            if (change.line == line) {
+                ml.levelRatio = change.estimate.estimate;
+                ml.change = true;
+                ml.alarm = change.verdict == Verdict::slower;
+            }
+    }
+    return m;
+}
+
+} // namespace cpubench

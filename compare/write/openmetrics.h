@@ -25,6 +25,8 @@
 // session) is left out, not written as NaN.
 #pragma once
 
+#include "history.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -32,7 +34,7 @@
 #include <utility>
 #include <vector>
 
-namespace cpubench::write {
+namespace cpubench {
 
 // The machine.json facts written as labels, by their machine.json keys (also
 // the label names): the few a dashboard filters by.
@@ -43,6 +45,26 @@ inline constexpr const char* kFactLabels[] = {"processor", "os", "kernel", "micr
 // character and ends in "..." (a scraper may refuse a whole scrape over one
 // long value, and a label is no place for a long text).
 inline constexpr std::size_t kMaxLabelBytes = 128;
+
+// The metric families, in the order written: all gauges, the first five
+// per machine and line, the last two per machine.
+struct MetricFamily {
+    const char* name;
+    const char* help;
+    const char* unit; // empty for none
+};
+inline constexpr MetricFamily kMetricFamilies[] = {
+    {"cpubench_line_median_seconds", "The median time of the line's good runs in the newest session.", "seconds"},
+    {"cpubench_line_level_seconds", "The line's newest level: the geometric mean of the sessions since its last change.",
+     "seconds"},
+    {"cpubench_line_level_ratio", "The line's newest level divided by the level before it (above 1 is slower).",
+     "ratio"},
+    {"cpubench_line_change", "1 while the line's newest level starts at a change, slower or faster.", ""},
+    {"cpubench_line_alarm", "1 while the line's newest level is slower than the level before it.", ""},
+    {"cpubench_machine_flawed", "1 when the newest session has a wrong value or an incomplete run.", ""},
+    {"cpubench_machine_newest_session_timestamp_seconds",
+     "The start of the machine's newest session, in seconds since 1970-01-01 UTC.", "seconds"},
+};
 
 struct MetricsLine {
     std::string line; // the line's label, "INT64MulDiv128"
@@ -73,6 +95,11 @@ struct MetricsText {
 
 MetricsText writeOpenMetrics(const std::vector<MetricsMachine>& machines);
 
+// What the text shows of a machine's history: its newest session's medians
+// (of its good runs) and facts, each line's newest level, the ratio of the
+// line's last change, and whether it is slower.
+MetricsMachine metricsOf(const MachineHistory& machine);
+
 // A label value as written between the quotes.
 std::string labelValue(std::string_view text);
 
@@ -80,4 +107,4 @@ std::string labelValue(std::string_view text);
 // (or with "-2" and so on after it), as Unix time; none for another name.
 std::optional<double> sessionStart(std::string_view name);
 
-} // namespace cpubench::write
+} // namespace cpubench

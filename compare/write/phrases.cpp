@@ -254,4 +254,10 @@ std::string cannotWriteText(const std::string& what)
     return "cannot write the " + what;
 }
 
+std::string duplicateMachineText(const std::string& machine)
+{
+    return "a second machine named " + machine + " (a folder of the same name) is left out: its series would repeat "
+           "the first one's";
+}
+
 } // namespace cpubench

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "comparison.h"
+#include "fleet_history.h"
 #include "history.h"
 #include "read.h"
 
@@ -71,25 +72,44 @@ std::vector<Span> trendLegend();
 // The history.
 std::string historyMethod(const VerdictSettings& settings);
 std::string historyJsonMethod();
-std::string historyHeading(const HistoryReport& report);    // "History of 2 machines: ..."
+// A machine's sessions as the heading names them, "alpha 6 sessions (first .. last)".
+std::string machineSessionsText(const MachineHistory& machine);
+std::string historyHeading(const std::vector<std::string>& machines); // "History of 2 machines: ..."
 std::string changeText(const MachineHistory& machine, const Change& change, const VerdictSettings& settings);
 std::string factsText(const std::vector<FactChange>& facts, const char* separator);
 std::string changedThenText(const Change& change); // the facts that changed then, or that none did
 std::string excursionText(const MachineHistory& machine, const Excursion& excursion, const VerdictSettings& settings);
 std::string machineSummaryText(const MachineHistory& machine);
 std::string undecidedReason(const Undecided& undecided);
-std::vector<std::string> historyNoteTexts(const HistoryReport& report);
-std::vector<std::string> historyProblemTexts(const HistoryReport& report);
+// A note of the machine's notes or readNotes (told in that order, every
+// machine's notes before the first machine's readNotes).
+std::string historyNoteText(const MachineHistory& machine, const HistoryNote& note, bool keepDisturbed);
+std::string runProblemText(const RunProblem& problem);
 extern const char kNewestSlower[];
 // The history page's sentences.
-std::string historyCountsText(const HistoryReport& report);  // "2 machines, 1 change, 0 excursions."
+std::string historyCountsText(std::size_t machines, std::size_t changes,
+                              std::size_t excursions); // "2 machines, 1 change, 0 excursions."
 std::string historyProblemsText(std::size_t problems);       // "2 problems (see Problems)."
 std::string machineCountsText(const MachineHistory& machine); // "6 sessions, 1 change, 0 excursions"
 std::string valuesWrongText(const MachineHistory& machine);
 std::string trendChangeTitle(const MachineHistory& machine, const Change& change, const VerdictSettings& settings);
 std::string trendExcursionTitle(const MachineHistory& machine, const Excursion& excursion);
 
+// Findings across the machines of a history.
+Verdict fleetVerdict(analyse::FleetVerdict verdict);
+// "kernel 6.1.0-25-amd64 -> 6.1.0-26-amd64, 212 of 230 machines: INT64MulDiv128 1.031x (1.027..1.035), slower"
+std::string fleetFindingText(const FleetFindings& fleet, const analyse::FleetFinding& finding,
+                             const VerdictSettings& settings);
+// Its machines that moved differently from the rest, with their own ratios.
+std::string movedDifferentlyText(const FleetFindings& fleet, const analyse::FleetFinding& finding);
+// "beta, from 2026-06-01T02.00Z: INT64MulDiv128 1.10x, ...; no machine.json fact changed then"
+std::string unexplainedText(const FleetFindings& fleet, const analyse::Unexplained& unexplained);
+std::string fleetMethod(const FleetFindings& fleet, const VerdictSettings& settings);
+extern const char kFleetNewestSlower[];
+
 // The command line.
 std::string cannotWriteText(const std::string& what);
+// --openmetrics: a machine of a name an earlier one has.
+std::string duplicateMachineText(const std::string& machine);
 
 } // namespace cpubench

@@ -4,20 +4,13 @@
 #include "join.h"
 #include "numbers.h"
 
+#include <cmath>
+
 namespace cpubench {
 
 namespace {
 
 using Kind = HistoryNote::Kind;
-
-std::string sessionsText(const MachineHistory& h)
-{
-    const std::size_t count = h.sessions.size();
-    std::string text = h.name + " " + counted(count, "session", "sessions");
-    if (count > 0)
-        text += " (" + h.sessions.front().name + (count > 1 ? " .. " + h.sessions.back().name : "") + ")";
-    return text;
-}
 
 std::string wrongFromText(const MachineHistory& h)
 {
@@ -35,7 +28,18 @@ std::string undecidedNoteText(const MachineHistory& h, const Undecided& u)
            (u.facts.empty() ? "" : "; changed then: " + factsText(u.facts, ", ")) + ".";
 }
 
-std::string noteText(const HistoryReport& r, const MachineHistory& h, const HistoryNote& note)
+} // namespace
+
+std::string machineSessionsText(const MachineHistory& h)
+{
+    const std::size_t count = h.sessions.size();
+    std::string text = h.name + " " + counted(count, "session", "sessions");
+    if (count > 0)
+        text += " (" + h.sessions.front().name + (count > 1 ? " .. " + h.sessions.back().name : "") + ")";
+    return text;
+}
+
+std::string historyNoteText(const MachineHistory& h, const HistoryNote& note, bool keepDisturbed)
 {
     const std::string session = note.session < h.sessions.size() ? h.name + "/" + h.sessions[note.session].name : "";
     switch (note.kind) {
@@ -50,13 +54,11 @@ std::string noteText(const HistoryReport& r, const MachineHistory& h, const Hist
     case Kind::disturbed:
         return session + ": " + std::to_string(note.count) + " of its " + std::to_string(note.lines) +
                " lines disturbed by others, " +
-               (r.keepDisturbed ? "kept by --keep-disturbed" : "left out (--keep-disturbed keeps them)");
+               (keepDisturbed ? "kept by --keep-disturbed" : "left out (--keep-disturbed keeps them)");
     case Kind::leftOut: return "left out: " + readIssueText(note.issue);
     }
     return "";
 }
-
-} // namespace
 
 std::string historyMethod(const VerdictSettings& settings)
 {
@@ -75,12 +77,9 @@ std::string historyJsonMethod()
            "looked at and the nine lines";
 }
 
-std::string historyHeading(const HistoryReport& r)
+std::string historyHeading(const std::vector<std::string>& machines)
 {
-    std::vector<std::string> machines;
-    for (const MachineHistory& h : r.machines)
-        machines.push_back(sessionsText(h));
-    return "History of " + counted(r.machines.size(), "machine: ", "machines: ") + joined(machines, ", ") + ".";
+    return "History of " + counted(machines.size(), "machine: ", "machines: ") + joined(machines, ", ") + ".";
 }
 
 std::string factsText(const std::vector<FactChange>& facts, const char* separator)
@@ -132,35 +131,14 @@ std::string undecidedReason(const Undecided& u)
            "sessions; " + std::to_string(kFewestSessions) + " or more can";
 }
 
-std::vector<std::string> historyNoteTexts(const HistoryReport& r)
+std::string runProblemText(const RunProblem& problem)
 {
-    std::vector<std::string> texts;
-    for (const MachineHistory& h : r.machines)
-        for (const HistoryNote& note : h.notes)
-            texts.push_back(noteText(r, h, note));
-    for (const MachineHistory& h : r.machines)
-        for (const HistoryNote& note : h.readNotes)
-            texts.push_back(noteText(r, h, note));
-    return texts;
+    return problem.run + ": " + problemText(problem.problem);
 }
 
-std::vector<std::string> historyProblemTexts(const HistoryReport& r)
+std::string historyCountsText(std::size_t machines, std::size_t changes, std::size_t excursions)
 {
-    std::vector<std::string> texts;
-    for (const MachineHistory& h : r.machines)
-        for (const RunProblem& problem : h.problems)
-            texts.push_back(problem.run + ": " + problemText(problem.problem));
-    return texts;
-}
-
-std::string historyCountsText(const HistoryReport& r)
-{
-    std::size_t changes = 0, excursions = 0;
-    for (const MachineHistory& h : r.machines) {
-        changes += h.changes.size();
-        excursions += h.excursions.size();
-    }
-    return counted(r.machines.size(), "machine", "machines") + ", " + counted(changes, "change", "changes") + ", " +
+    return counted(machines, "machine", "machines") + ", " + counted(changes, "change", "changes") + ", " +
            counted(excursions, "excursion", "excursions") + ".";
 }
 
@@ -202,5 +180,80 @@ std::vector<Span> trendLegend()
             {"faster", Style::faster},
             {"), an excursion ringed."}};
 }
+
+Verdict fleetVerdict(analyse::FleetVerdict verdict)
+{
+    switch (verdict) {
+    case analyse::FleetVerdict::slower: return Verdict::slower;
+    case analyse::FleetVerdict::faster: return Verdict::faster;
+    case analyse::FleetVerdict::same: return Verdict::same;
+    case analyse::FleetVerdict::undecided: break;
+    }
+    return Verdict::undecided;
+}
+
+namespace {
+
+std::string fleetFactsText(const std::vector<analyse::FactChange>& facts)
+{
+    std::vector<FactChange> shown;
+    for (const analyse::FactChange& fact : facts)
+        shown.push_back({fact.key, fact.before, fact.after});
+    return factsText(shown, "; ");
+}
+
+std::string shiftRatioText(const analyse::LevelShift& shift)
+{
+    return format("%.3f", std::exp(shift.logRatio)) + "x";
+}
+
+} // namespace
+
+std::string fleetFindingText(const FleetFindings& fleet, const analyse::FleetFinding& finding,
+                             const VerdictSettings& settings)
+{
+    RatioEstimate estimate;
+    estimate.estimate = finding.ratio;
+    estimate.low = finding.low;
+    estimate.high = finding.high;
+    estimate.confidence = finding.confidence;
+    estimate.verdict = fleetVerdict(finding.verdict);
+    return fleetFactsText(fleet.report.groups[finding.group].facts) + ", " + std::to_string(finding.machines.size()) +
+           " of " + counted(fleet.machines.size(), "machine", "machines") + ": " + lineLabel(finding.line) + " " +
+           ratioWithInterval(estimate, settings) + ", " + verdictName(estimate.verdict);
+}
+
+std::string movedDifferentlyText(const FleetFindings& fleet, const analyse::FleetFinding& finding)
+{
+    std::vector<std::string> names;
+    for (const analyse::Contribution& c : finding.machines)
+        if (c.movedDifferently)
+            names.push_back(fleet.machines[c.machine].name + " " + shiftRatioText(c.shift));
+    return names.empty() ? "" : "moved differently from the rest: " + joined(names, ", ");
+}
+
+std::string unexplainedText(const FleetFindings& fleet, const analyse::Unexplained& unexplained)
+{
+    const FleetPart& machine = fleet.machines[unexplained.machine];
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < unexplained.lines.size(); ++i)
+        lines.push_back(lineLabel(unexplained.lines[i]) + " " + shiftRatioText(unexplained.shifts[i]));
+    return machine.name + ", from " + machine.sessionName(unexplained.session) + ": " + joined(lines, ", ") +
+           "; no machine.json fact changed then";
+}
+
+std::string fleetMethod(const FleetFindings& fleet, const VerdictSettings& settings)
+{
+    return "Each fact change that " + std::to_string(analyse::kFewestMachines) +
+           " machines or more made, tested on every line across them (" +
+           counted(fleet.report.tests, "test", "tests") + "): each machine's sessions after it against those before "
+           "it, with its own wander, combined by a random-effects estimate; slower or faster when the interval at " +
+           percentText(settings.level) + " confidence (corrected for the tests) leaves out 1 and the ratio is beyond " +
+           percentText(settings.threshold) + ". Machines that changed with no fact changed are named where their "
+           "shift holds at the level corrected for every machine and line.";
+}
+
+const char kFleetNewestSlower[] =
+    "A fact change makes machines slower from their newest sessions on (see Fleet).";
 
 } // namespace cpubench
