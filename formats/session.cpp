@@ -150,6 +150,7 @@ std::string writeRecord(const SessionRecord& record)
                            {"state", sessionStateName(record.state)},
                            {"reason", record.reason},
                            {"runs_planned", record.runsPlanned},
+                           {"pause_s", record.pauseSeconds ? json(*record.pauseSeconds) : json(nullptr)},
                            {"logical_cpus", record.cpus},
                            {"runs", runs}};
     return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
@@ -170,10 +171,11 @@ std::string parseRecord(const std::string& text, SessionRecord& record)
         read.reason = it->get<std::string>();
     if (const auto it = document.find("recorder"); it != document.end() && it->is_string())
         read.recorder = it->get<std::string>();
-    std::optional<int> planned, cpus;
+    std::optional<int> planned, cpus, pause;
     if (!readNumber(document, "runs_planned", planned) || !readNumber(document, "logical_cpus", cpus) ||
-        cpus.value_or(0) > 65536)
-        return "\"runs_planned\" and \"logical_cpus\" must be numbers";
+        !readNumber(document, "pause_s", pause) || cpus.value_or(0) > 65536)
+        return "\"runs_planned\", \"pause_s\" and \"logical_cpus\" must be numbers";
+    read.pauseSeconds = pause;
     read.runsPlanned = planned.value_or(0);
     read.cpus = cpus.value_or(0);
     const auto runs = document.find("runs");

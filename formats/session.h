@@ -25,6 +25,10 @@ namespace session {
 // which a two-sided exact rank test of two machines at 5% can tell them
 // apart.
 inline constexpr int kDefaultRuns = 4;
+// Seconds between one run's end and the next one's start, unless told
+// otherwise: a run that follows another at once loses time to the system's
+// clearing up after the one before (doc/recording.md).
+inline constexpr int kDefaultPause = 30;
 // Seconds one run may take before it is stopped, unless told otherwise.
 inline constexpr int kDefaultTimeout = 600;
 
@@ -98,6 +102,7 @@ struct SessionRecord {
     SessionState state = SessionState::recording;
     std::string reason;     // why incomplete, in a few words
     int runsPlanned = 0;
+    std::optional<int> pauseSeconds; // the wait before each run but the first; absent in older records
     int cpus = 0;           // logical processors online
     std::vector<RunRecord> runs;
 };

@@ -23,14 +23,16 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char kUsage[] = R"(Usage: cpubench-record [--runs N] [--timeout SECONDS] [--benchmark PROGRAM]
-                       [--session NAME] DIR
+const char kUsage[] = R"(Usage: cpubench-record [--runs N] [--pause SECONDS] [--timeout SECONDS]
+                       [--benchmark PROGRAM] [--session NAME] DIR
 Runs the benchmark N times, one run after another, and keeps each run's
 transcript, unchanged, in a new session folder of DIR named by the start in
 UTC (2026-12-08T14.05Z; -2, -3, ... when taken), with machine.json (the
@@ -41,9 +43,12 @@ processor, thermal throttling). Each call adds a session: cpubench-compare
 DIR compares the newest, cpubench-compare --history DIR shows them all.
 
 Options:
-  --runs N            runs in the session (default 4)
+  --runs N            runs in the session (default @RUNS@)
+  --pause SECONDS     wait this long before each run but the first, so that
+                      no run starts while the system still clears up after
+                      the one before (default @PAUSE@; 0 for none)
   --timeout SECONDS   a run still going after this is stopped, and its
-                      transcript kept as run-K.partial.txt (default 600)
+                      transcript kept as run-K.partial.txt (default @TIMEOUT@)
   --benchmark PROGRAM the benchmark to run (default: cpubench beside this
                       program)
   --session NAME      the session folder's name, in the form above (the lab
@@ -56,6 +61,17 @@ failed run or a run stopped after the timeout; 2 nothing could be recorded
 full); 130 or 143 stopped by SIGINT or SIGTERM, the runs so far kept and the
 session marked incomplete.
 )";
+
+// The help, with the defaults filled in.
+std::string usage()
+{
+    std::string text = kUsage;
+    for (const auto& [name, value] : {std::pair{"@RUNS@", session::kDefaultRuns},
+                                      std::pair{"@PAUSE@", session::kDefaultPause},
+                                      std::pair{"@TIMEOUT@", session::kDefaultTimeout}})
+        text.replace(text.find(name), std::string_view(name).size(), std::to_string(value));
+    return text;
+}
 
 #ifndef CPUBENCH_VERSION
 #define CPUBENCH_VERSION "unknown"
@@ -121,6 +137,7 @@ std::string writeWhole(const fs::path& path, const std::string& text)
 
 struct Options {
     int runs = session::kDefaultRuns;
+    int pause = session::kDefaultPause;
     int timeout = session::kDefaultTimeout;
     std::string benchmark;
     std::string session;
@@ -328,6 +345,17 @@ struct Recorder {
     }
 };
 
+// Waits `seconds` before run `number`, showing it; false when a signal came.
+bool pauseBefore(int number, int seconds, Progress& progress)
+{
+    const double start = now();
+    while (gSignal == 0 && now() - start < seconds) {
+        progress.pause(number, now() - start, seconds);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return gSignal == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -353,6 +381,11 @@ int main(int argc, char** argv)
             if (value("--runs", text)) {
                 if ((options.runs = count(text, 10000)) == 0)
                     throw std::runtime_error("--runs takes a whole number from 1 to 10000, not '" + text + "'");
+            } else if (value("--pause", text)) {
+                if (text == "0")
+                    options.pause = 0;
+                else if ((options.pause = count(text, 3600)) == 0)
+                    throw std::runtime_error("--pause takes whole seconds from 0 to 3600, not '" + text + "'");
             } else if (value("--timeout", text)) {
                 if ((options.timeout = count(text, 86400 * 7)) == 0)
                     throw std::runtime_error("--timeout takes whole seconds from 1 to 604800, not '" + text + "'");
@@ -364,7 +397,7 @@ int main(int argc, char** argv)
                     throw std::runtime_error("--session takes a name like 2026-12-08T14.05Z, not '" + options.session +
                                              "'");
             } else if (arg == "--help" || arg == "-h") {
-                std::cout << kUsage;
+                std::cout << usage();
                 return 0;
             } else if (arg.size() > 1 && arg[0] == '-')
                 throw std::runtime_error("unknown option '" + arg + "'");
@@ -403,6 +436,7 @@ int main(int argc, char** argv)
         recorder.info.cpubenchVersion = CPUBENCH_VERSION;
     recorder.record.recorder = std::string("cpubench-record ") + CPUBENCH_VERSION;
     recorder.record.runsPlanned = options.runs;
+    recorder.record.pauseSeconds = options.pause;
     recorder.record.cpus = onlineCpus();
     if (!recorder.saveInfo() || !recorder.save()) {
         // Nothing recorded yet: the new folder goes again.
@@ -414,10 +448,10 @@ int main(int argc, char** argv)
               << '\n'
               << std::flush;
 
-    Progress progress(outputIsTerminal(), options.runs);
+    Progress progress(outputIsTerminal(), options.runs, options.pause);
     bool stopped = false;
     for (int n = 1; n <= options.runs && !stopped; ++n)
-        stopped = !recorder.run(n, progress);
+        stopped = (n > 1 && !pauseBefore(n, options.pause, progress)) || !recorder.run(n, progress);
     progress.clear();
 
     session::SessionRecord& record = recorder.record;
@@ -426,9 +460,11 @@ int main(int argc, char** argv)
         record.state = session::SessionState::complete;
     else {
         record.state = session::SessionState::incomplete;
+        const bool inPause = recorder.diskError.empty() && !record.runs.empty() &&
+                             record.runs.back().status == session::RunStatus::complete;
         record.reason = gSignal != 0 ? std::string("stopped by ") + (gSignal == SIGINT ? "SIGINT" : "SIGTERM") +
-                                           " during run " + std::to_string(done) + " of " +
-                                           std::to_string(options.runs)
+                                           (inPause ? " after run " : " during run ") + std::to_string(done) +
+                                           " of " + std::to_string(options.runs)
                                      : recorder.diskError;
     }
     recorder.save();

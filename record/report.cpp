@@ -31,7 +31,7 @@ double median(std::vector<double> values)
 
 } // namespace
 
-Progress::Progress(bool terminal, int runs) : terminal_(terminal), runs_(runs) {}
+Progress::Progress(bool terminal, int runs, int pause) : terminal_(terminal), runs_(runs), pause_(pause) {}
 
 void Progress::show(int run, std::size_t nextLine, double runSeconds, double totalSeconds)
 {
@@ -43,10 +43,19 @@ void Progress::show(int run, std::size_t nextLine, double runSeconds, double tot
     text += "  " + clock(totalSeconds) + " elapsed";
     if (!durations_.empty()) {
         const double perRun = median(durations_);
-        const double left = std::max(0.0, perRun - runSeconds) + perRun * (runs_ - run);
+        const double left = std::max(0.0, perRun - runSeconds) + (perRun + pause_) * (runs_ - run);
         text += ", about " + clock(left) + " left";
     }
     std::cout << "\r\033[K" << text << std::flush;
+    drawn_ = true;
+}
+
+void Progress::pause(int run, double elapsed, int seconds)
+{
+    if (!terminal_)
+        return;
+    std::cout << "\r\033[Kpause before run " << run << "/" << runs_ << "  " << clock(elapsed) << " of "
+              << clock(seconds) << std::flush;
     drawn_ = true;
 }
 

@@ -10,11 +10,14 @@
 
 class Progress {
 public:
-    Progress(bool terminal, int runs);
+    // `pause`: the seconds waited before each run but the first.
+    Progress(bool terminal, int runs, int pause = 0);
     // Redraws the line on a terminal (at most every half second): the run,
     // the line now running (kLineCount before the banner), the time
     // elapsed and about how long is left.
     void show(int run, std::size_t nextLine, double runSeconds, double totalSeconds);
+    // The pause before run `run`, `elapsed` of `seconds` over (a terminal only).
+    void pause(int run, double elapsed, int seconds);
     // A run ended after `seconds`: one plain line.
     void runDone(int run, const std::string& file, const std::string& outcome, double seconds);
     // Clears the progress line before other output.
@@ -23,6 +26,7 @@ public:
 private:
     bool terminal_;
     int runs_;
+    int pause_;
     std::vector<double> durations_; // of the runs that ended by themselves
     double lastDraw_ = -1;
     bool drawn_ = false;

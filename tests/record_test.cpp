@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -150,8 +151,10 @@ TEST(Record, SessionsHoldTheBenchmarksOutputUnchangedAndAddUp)
     const Outcome direct = run({FAKE_BENCH_EXE}, env);
     ASSERT_EQ(direct.status, 0);
 
-    const Outcome first = record(dir, {"--runs", "2", "--benchmark", FAKE_BENCH_EXE}, env);
+    const auto begin = std::chrono::steady_clock::now();
+    const Outcome first = record(dir, {"--runs", "2", "--pause", "1", "--benchmark", FAKE_BENCH_EXE}, env);
     ASSERT_EQ(first.status, 0) << first.output;
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1)) << "no pause between the runs";
     // Not a terminal: one plain line per run, and the summary.
     EXPECT_NE(first.output.find("run 2/2: complete"), std::string::npos) << first.output;
     EXPECT_NE(first.output.find("GMP mpz_pow_ui"), std::string::npos) << first.output;
@@ -171,6 +174,7 @@ TEST(Record, SessionsHoldTheBenchmarksOutputUnchangedAndAddUp)
     EXPECT_TRUE(info.cpubenchVersion.empty());
     const session::SessionRecord made = readRecord(one[0]);
     EXPECT_EQ(made.state, session::SessionState::complete);
+    EXPECT_EQ(made.pauseSeconds, 1);
     ASSERT_EQ(made.runs.size(), 2u);
     for (const auto& line : made.runs[1].lines)
         EXPECT_TRUE(line.has_value() && line->otherCpu.has_value() && line->runDelay.has_value());
@@ -258,8 +262,8 @@ TEST(Record, InterruptedRecordingKeepsWhatItHas)
 {
     const fs::path dir = scratch("interrupted");
     const auto env = fakeEnvironment(kIdleRun, 100);
-    ChildProcess child = startChild({CPUBENCH_RECORD_EXE, "--runs", "5", "--benchmark", FAKE_BENCH_EXE, dir.string()},
-                                    env);
+    ChildProcess child = startChild(
+        {CPUBENCH_RECORD_EXE, "--runs", "5", "--pause", "0", "--benchmark", FAKE_BENCH_EXE, dir.string()}, env);
     closeStdin(child);
     ASSERT_TRUE(readUntil(child, "run 1/5: complete", 60)) << child.output;
     usleep(400000);
@@ -290,6 +294,20 @@ TEST(Record, InterruptedRecordingKeepsWhatItHas)
     EXPECT_NE(history.output.find("the recorded session is incomplete: stopped by SIGINT during run 2 of 5\""),
               std::string::npos)
         << history.output;
+
+    // Stopped in the pause between two runs: at once, with no run begun.
+    const fs::path paused = scratch("interrupted-in-pause");
+    ChildProcess waiting = startChild(
+        {CPUBENCH_RECORD_EXE, "--runs", "2", "--pause", "600", "--benchmark", FAKE_BENCH_EXE, paused.string()},
+        fakeEnvironment(kIdleRun, 0));
+    closeStdin(waiting);
+    ASSERT_TRUE(readUntil(waiting, "run 1/2: complete", 60)) << waiting.output;
+    kill(waiting.pid, SIGINT);
+    ASSERT_TRUE(waitForExit(waiting, 10)) << "the pause did not end at the signal";
+    EXPECT_EQ(waiting.exitStatus, 130) << waiting.output;
+    const fs::path pausedFolder = sessions(paused).at(0);
+    EXPECT_FALSE(fs::exists(pausedFolder / "run-2.partial.txt"));
+    EXPECT_EQ(readRecord(pausedFolder).reason, "stopped by SIGINT after run 1 of 2");
 }
 
 TEST(Record, FaultsKeepEverythingAndSaySo)
@@ -297,7 +315,7 @@ TEST(Record, FaultsKeepEverythingAndSaySo)
     const fs::path dir = scratch("faults");
     // A run past the timeout: stopped, its transcript kept as partial.
     const Outcome slow =
-        record(dir / "slow", {"--runs", "2", "--timeout", "1", "--benchmark", FAKE_BENCH_EXE},
+        record(dir / "slow", {"--runs", "2", "--pause", "0", "--timeout", "1", "--benchmark", FAKE_BENCH_EXE},
                fakeEnvironment(kIdleRun, 400));
     EXPECT_EQ(slow.status, 1) << slow.output;
     const fs::path slowFolder = sessions(dir / "slow").at(0);
