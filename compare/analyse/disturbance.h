@@ -24,8 +24,8 @@
 //     A share is unusual above m + kShareSpreads * d, with d at least
 //     kShareSpreadFloor and two clock ticks of the processors the line uses.
 //  3. The line's time spread s: per session, the median absolute deviation
-//     of the log-times from the session's median (scaled, corrected for the
-//     session's few runs), the median of that over the sessions with three
+//     of the log-times of its runs whose shares are not unusual from their
+//     median (scaled, corrected for the session's few runs), the median of that over the sessions with three
 //     runs or more; at least kTimeSpreadFloor. Between sessions a line may
 //     wander far more than within one, so only runs of one session are set
 //     against each other.
@@ -40,9 +40,11 @@
 //     others' CPU or steal.
 //  5. Irregular: the time lies more than kIrregularSpreads * s (and at
 //     least kIrregularLeast) from that median, or more than
-//     kIrregularAlways above it in any case, with no outside cause that explains at
-//     least half of it. Its figures: the time against that median, and for
-//     a team its threads' run delay against the run delay of those runs.
+//     kIrregularAlways above it in any case, and no outside cause explains
+//     half of it (the slowdown its share predicts against the median share
+//     of those runs). Its figures: the time against that median, and for a
+//     team its threads' run delay against the run delay of those runs,
+//     which for a team as busy as the machine grows with its time.
 //  6. Disturbed and irregular runs are left out of the statistics, unless
 //     more than half of the line's runs would be: then none is, and the line
 //     is disturbed in this session, which weakens its verdict.

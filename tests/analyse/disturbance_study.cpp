@@ -1,13 +1,14 @@
 // Measures the disturbance judgement on recorded sessions, by hand (not a
 // test: it reads whatever folders it is given).
 //
-//   disturbance-study [--history DIR]... [--all] DIR...
+//   disturbance-study [--history DIR]... [--alone] [--all] DIR...
 //
 // Each DIR is a machine's folder of session folders (or one session
 // folder). Its sessions are judged in name order, each against the ones
 // before it and every session of the --history folders, by the new rule
 // (cpubench::analyse::judgeSession) and by the recorder's fixed threshold
-// (session::judgeLine). Then it counts, over the lines of every run:
+// (session::judgeLine); with --alone each session by itself, as a machine's
+// first session is judged. Then it counts, over the lines of every run:
 //   - the lines each rule names whose time lies within the line's usual
 //     spread: within twice the line's spread of the median of its session's
 //     other runs (the spread as the rule estimates it, but over all the
@@ -16,15 +17,12 @@
 //     session's and against all the sessions', and which of them each rule
 //     names;
 // and lists every line either rule names (--all: every line).
-#include "disturbance.h"
-#include "session.h"
-#include "transcript.h"
+#include "session_reader.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -33,78 +31,10 @@
 
 namespace fs = std::filesystem;
 namespace an = cpubench::analyse;
+using study::Session;
+using study::readFolder;
 
 namespace {
-
-struct Session {
-    std::string name; // folder/session
-    session::SessionRecord record;
-    // [run][line]: the time printed, when the run is complete with exact values
-    std::vector<std::array<std::optional<double>, expected::kLineCount>> times;
-    an::SessionInput input;
-};
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-std::optional<Session> readSession(const fs::path& dir, const std::string& name)
-{
-    Session s;
-    s.name = name;
-    const std::string error = session::parseRecord(readFile(dir / session::kRecordFile), s.record);
-    if (!error.empty()) {
-        std::fprintf(stderr, "%s: %s\n", dir.string().c_str(), error.c_str());
-        return std::nullopt;
-    }
-    s.input.cpus = s.record.cpus;
-    s.input.lines.resize(expected::kLineCount);
-    for (std::size_t line = 0; line < expected::kLineCount; ++line)
-        s.input.lines[line].threads = session::kLineThreads[line];
-    for (const session::RunRecord& run : s.record.runs) {
-        std::array<std::optional<double>, expected::kLineCount> times{};
-        const Transcript transcript = readTranscript(readFile(dir / run.file));
-        const bool good = run.status == session::RunStatus::complete && transcript.problems.empty();
-        for (std::size_t line = 0; line < expected::kLineCount; ++line) {
-            an::LineRun entry;
-            if (good && !transcript.lines[line].time.empty())
-                times[line] = entry.time = std::strtod(transcript.lines[line].time.c_str(), nullptr);
-            if (const auto& f = run.lines[line])
-                entry.figures = an::Figures{f->seconds, f->otherCpu, f->steal, f->runDelay, f->throttle};
-            s.input.lines[line].runs.push_back(entry);
-        }
-        s.times.push_back(times);
-    }
-    return s;
-}
-
-std::vector<Session> readFolder(const fs::path& dir)
-{
-    std::vector<Session> sessions;
-    if (fs::exists(dir / session::kRecordFile)) {
-        if (auto s = readSession(dir, dir.filename().string()))
-            sessions.push_back(std::move(*s));
-        return sessions;
-    }
-    std::vector<fs::path> folders;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_directory() && fs::exists(entry.path() / session::kRecordFile))
-            folders.push_back(entry.path());
-    // Session names sort by their start; -2, -3 ... after the plain name.
-    std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {
-        const std::string x = a.filename().string(), y = b.filename().string();
-        const std::string bx = x.substr(0, 17), by = y.substr(0, 17);
-        if (bx != by)
-            return bx < by;
-        return (x.size() > 18 ? std::stoi(x.substr(18)) : 1) < (y.size() > 18 ? std::stoi(y.substr(18)) : 1);
-    });
-    for (const fs::path& folder : folders)
-        if (auto s = readSession(folder, dir.filename().string() + "/" + folder.filename().string()))
-            sessions.push_back(std::move(*s));
-    return sessions;
-}
 
 double median(std::vector<double> values)
 {
@@ -167,7 +97,7 @@ int main(int argc, char** argv)
 {
     std::vector<Session> history;
     std::vector<fs::path> dirs;
-    bool all = false;
+    bool all = false, alone = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--history" && i + 1 < argc) {
@@ -175,14 +105,16 @@ int main(int argc, char** argv)
             std::move(more.begin(), more.end(), std::back_inserter(history));
         } else if (arg == "--all")
             all = true;
+        else if (arg == "--alone")
+            alone = true;
         else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "usage: %s [--history DIR]... [--all] DIR...\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--history DIR]... [--alone] [--all] DIR...\n", argv[0]);
             return 2;
         } else
             dirs.emplace_back(arg);
     }
     if (dirs.empty()) {
-        std::fprintf(stderr, "usage: %s [--history DIR]... [--all] DIR...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--history DIR]... [--alone] [--all] DIR...\n", argv[0]);
         return 2;
     }
     Counts c;
@@ -205,7 +137,8 @@ int main(int argc, char** argv)
         for (const Session& h : history)
             earlier.push_back(h.input);
         for (const Session& s : sessions) {
-            const an::SessionJudgement judged = an::judgeSession(s.input, earlier);
+            const an::SessionJudgement judged =
+                alone ? an::judgeSession(s.input) : an::judgeSession(s.input, earlier);
             earlier.push_back(s.input);
             for (std::size_t line = 0; line < expected::kLineCount; ++line) {
                 const an::LineJudgement& lj = judged.lines[line];
@@ -252,7 +185,7 @@ int main(int argc, char** argv)
                         c.slowAllNew += named ? 1 : 0;
                         c.slowAllToday += today ? 1 : 0;
                     }
-                    if (!(all || named || today || (sessionTimes.size() > 1 && vsSession > 1.15)))
+                    if (!(all || named || today || vsAll > 1.15 || (sessionTimes.size() > 1 && vsSession > 1.15)))
                         continue;
                     const std::string figure =
                         j.finding == an::Finding::irregular && j.irregularity == an::Irregularity::runDelay

@@ -1,11 +1,13 @@
 // The disturbance judgement: the lost share of each kind of line, the
 // patterns of real sessions (a team's steal after a run, a team slowed by
-// its own threads, a line slowed by another process), the history, and
-// hostile figures.
+// its own threads, a line slowed by another process), the history, hostile
+// figures, and its rates on the committed quiet sessions of a real machine.
 #include "disturbance.h"
+#include "session_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -263,6 +265,90 @@ TEST(Disturbance, ManyRunsStayFast)
         runs.push_back(team(1.38 + 0.001 * (r % 17), 0.01 * (r % 5), 0.01 * (r % 3)));
     const SessionJudgement judged = judgeSession(session(runs), std::vector<SessionInput>(20, session(runs)));
     EXPECT_EQ(judged.lines[0].named, 0u);
+}
+
+} // namespace
+
+namespace {
+
+using study::Session;
+
+// The committed quiet sessions of one machine, judged as they came: each
+// against the ones before it.
+struct Judged {
+    std::vector<Session> sessions;
+    std::vector<SessionJudgement> judgements;
+};
+
+Judged judgedInTurn(const std::string& folder)
+{
+    Judged judged;
+    judged.sessions = study::readFolder(std::string(CPUBENCH_TEST_DATA) + "/sessions/" + folder);
+    std::vector<SessionInput> earlier;
+    for (const Session& s : judged.sessions) {
+        judged.judgements.push_back(judgeSession(s.input, earlier));
+        earlier.push_back(s.input);
+    }
+    return judged;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size(), m = n / 2;
+    return n % 2 == 1 ? values[m] : (values[m - 1] + values[m]) / 2;
+}
+
+TEST(DisturbanceOnRealSessions, QuietMachineNamesOnlyLinesThatMoved)
+{
+    const Judged judged = judgedInTurn("amd-epyc");
+    ASSERT_GE(judged.sessions.size(), 3u);
+    // Each line's spread within a session, over all the sessions at once.
+    std::vector<SessionInput> rest;
+    for (std::size_t s = 1; s < judged.sessions.size(); ++s)
+        rest.push_back(judged.sessions[s].input);
+    const SessionJudgement all = judgeSession(judged.sessions[0].input, rest);
+
+    std::size_t lines = 0, namedWithin = 0, slow = 0, slowNamed = 0;
+    for (std::size_t s = 0; s < judged.sessions.size(); ++s) {
+        const Session& session = judged.sessions[s];
+        for (std::size_t line = 0; line < session.input.lines.size(); ++line) {
+            const auto& runs = session.input.lines[line].runs;
+            for (std::size_t r = 0; r < runs.size(); ++r) {
+                if (!runs[r].time || !runs[r].figures)
+                    continue;
+                ++lines;
+                std::vector<double> others, every;
+                for (std::size_t o = 0; o < runs.size(); ++o)
+                    if (runs[o].time) {
+                        every.push_back(*runs[o].time);
+                        if (o != r)
+                            others.push_back(*runs[o].time);
+                    }
+                const bool named = judged.judgements[s].lines[line].runs[r].finding != Finding::none;
+                const bool within =
+                    std::abs(std::log(*runs[r].time / median(others))) <= 2 * all.lines[line].timeSpread;
+                namedWithin += named && within ? 1 : 0;
+                if (*runs[r].time > 1.15 * median(every)) {
+                    ++slow;
+                    slowNamed += named ? 1 : 0;
+                }
+            }
+        }
+    }
+    // At most one line in a hundred named whose time kept within its
+    // line's spread; every line more than 15% slower than its session's
+    // median named.
+    EXPECT_LE(100 * namedWithin, lines) << namedWithin << " of " << lines;
+    EXPECT_EQ(slowNamed, slow);
+
+    // The first session's run 1 ran beside a package build: its team
+    // lines lost a third of their time to others' CPU.
+    const LineJudgement& fourKern = judged.judgements[0].lines[4];
+    EXPECT_EQ(fourKern.runs[0].finding, Finding::disturbed);
+    EXPECT_EQ(fourKern.runs[0].cause, Cause::othersCpu);
+    EXPECT_EQ(fourKern.basis, Basis::session);
+    EXPECT_EQ(judged.judgements[0].lines[5].runs[0].cause, Cause::othersCpu);
 }
 
 } // namespace
