@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What the pause between runs changes: steal, others' CPU and time per line.
 
-    scripts/pause-study.py DIR...
+    scripts/pause-study.py [--skip SESSION/run-K.txt]... DIR...
 
 Each DIR is a machine's folder of sessions recorded by cpubench-record
 (session.json with pause_s). The sessions are grouped by their pause; in
@@ -13,7 +13,9 @@ each group, per line:
   - the time of runs 2 and later against run 1 of the same session (the
     median of each session's ratio, and their range), so that the lines'
     wander from session to session cancels;
-and the session's time: the runs' wall time and the pauses.
+and the session's time: the runs' wall time and the pauses. A run named
+with --skip (one known to be disturbed) is left out, and so is its
+session's ratio when it is run 1.
 """
 
 import json
@@ -50,7 +52,7 @@ def med(values):
     return statistics.median(values) if values else float("nan")
 
 
-def main(folders):
+def main(folders, skip):
     groups = {}
     for folder in folders:
         for name, path, record in sessions(folder):
@@ -68,9 +70,10 @@ def main(folders):
         print(f"   {'line':16} {'steal r1':>9} {'steal r2+':>10} {'max r2+':>8} {'others r1':>9} {'others r2+':>10}"
               f" {'share r1':>8} {'share r2+':>9} {'r2+/r1 time':>12} {'range':>13}")
         per_line = {}
-        for _, path, record in group:
+        for name, path, record in group:
             for k, run in enumerate(record["runs"]):
-                t = times(path, run)
+                if f"{name}/{run['file']}" in skip:
+                    continue
                 for line in run["lines"]:
                     label = line["line"]
                     entry = per_line.setdefault(label, {"steal": ([], []), "others": ([], []), "share": ([], []),
@@ -81,8 +84,10 @@ def main(folders):
                     entry["others"][which].append(others)
                     if label in TEAM:
                         entry["share"][which].append((steal + others) / (cpus * line["seconds"]))
+            if f"{name}/{record['runs'][0]['file']}" in skip:
+                continue
             first = times(path, record["runs"][0])
-            later = [times(path, run) for run in record["runs"][1:]]
+            later = [times(path, run) for run in record["runs"][1:] if f"{name}/{run['file']}" not in skip]
             for label in first:
                 values = [t[label] for t in later if label in t]
                 if values:
@@ -94,13 +99,17 @@ def main(folders):
                 continue
             share = (f"{100 * med(e['share'][0]):7.1f}% {100 * med(e['share'][1]):8.1f}%" if label in TEAM
                      else f"{'':8} {'':9}")
-            ratio = e["ratio"]
+            ratio = e["ratio"] or [float("nan")]
             print(f"   {label:16} {med(e['steal'][0]):9.2f} {med(e['steal'][1]):10.2f} {max(e['steal'][1]):8.2f}"
                   f" {med(e['others'][0]):9.2f} {med(e['others'][1]):10.2f} {share}"
                   f" {med(ratio):12.3f} {min(ratio):6.3f}..{max(ratio):.3f}")
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
+    args, skipped = sys.argv[1:], set()
+    while len(args) > 1 and args[0] == "--skip":
+        skipped.add(args[1])
+        args = args[2:]
+    if not args:
         sys.exit(__doc__)
-    main(sys.argv[1:])
+    main(args, skipped)

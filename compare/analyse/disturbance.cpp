@@ -135,6 +135,7 @@ public:
         result_.basis = lines.size() > 1 ? Basis::withHistory : Basis::session;
         collectShares(lines);
         result_.timeSpread = timeSpread(lines);
+        historyLevel({lines.begin() + 1, lines.end()});
     }
 
     LineJudgement judge()
@@ -191,6 +192,31 @@ private:
         if (spreads.empty())
             return kTimeSpreadUnknown;
         return std::max(kTimeSpreadFloor, median(std::move(spreads)));
+    }
+
+    // The line's level in the earlier sessions: the median of their
+    // sessions' medians, and how far a session's median wanders from it,
+    // for a run that has too few ordinary runs beside it in its session.
+    void historyLevel(const std::vector<const SessionLine*>& earlier)
+    {
+        std::vector<double> medians;
+        for (const SessionLine* line : earlier) {
+            std::vector<double> logs;
+            for (const LineRun& run : line->runs) {
+                const std::optional<double> time = goodTime(run);
+                if (time && !(run.figures && outsideUnusual(*run.figures)))
+                    logs.push_back(*time);
+            }
+            if (!logs.empty())
+                medians.push_back(median(std::move(logs)));
+        }
+        if (medians.size() < kLevelSessions)
+            return;
+        std::sort(medians.begin(), medians.end());
+        const double level = sortedMedian(medians);
+        const double wander = kMadToSigma * smallSampleFactor(medians.size()) * mad(medians, level);
+        result_.historyLevel = std::exp(level);
+        result_.historySpread = std::hypot(result_.timeSpread, wander);
     }
 
     void collectShares(const std::vector<const SessionLine*>& lines)
@@ -300,6 +326,17 @@ private:
         const double off = centre ? *logTime - *centre : 0;
         if (centre)
             judgement.timeFactor = std::exp(off);
+        // Too few ordinary runs beside it: its time against the line's
+        // level in the earlier sessions, within their wander.
+        bool moved = true;
+        if (centre)
+            moved = off >= kMovedSpreads * spread;
+        else if (result_.historyLevel) {
+            const double offLevel = *logTime - std::log(*result_.historyLevel);
+            judgement.timeFactor = std::exp(offLevel);
+            judgement.againstHistory = true;
+            moved = offLevel >= kMovedSpreads * result_.historySpread;
+        }
         if (threads_ > session_.cpus && run.figures && usable(run.figures->runDelay)) {
             judgement.runDelay = *run.figures->runDelay;
             if (const auto usual = delays.medianWithoutRun(r, 2))
@@ -308,7 +345,6 @@ private:
 
         const bool unusual = judgement.share && unusualShare(*judgement.share);
         const bool large = excess >= std::max(kPredictedSpreads * spread, std::log1p(kLeastPredicted));
-        const bool moved = !centre || off >= kMovedSpreads * spread;
         if (throttled(r) && moved) {
             judgement.finding = Finding::disturbed;
             judgement.cause = Cause::throttling;

@@ -33,8 +33,11 @@
 //     usual share predicts (ln (1 - m) - ln (1 - h)) is at least
 //     kPredictedSpreads * s and kLeastPredicted, and the time moved: it lies
 //     at least kMovedSpreads * s above the median of the session's other
-//     runs whose shares are not unusual (where two or more such runs are; a
-//     session of one or two runs is judged by its figures). Thermal
+//     runs whose shares are not unusual; where fewer than two such runs
+//     are, at least kMovedSpreads times the spread within a session and the
+//     sessions' wander together above the median of the earlier sessions'
+//     medians (from kLevelSessions earlier sessions on; else the figures
+//     alone decide). Thermal
 //     throttling events beyond the line's usual count are a disturbance
 //     whose time moved in the same way. The cause is the larger excess:
 //     others' CPU or steal.
@@ -99,6 +102,7 @@ inline constexpr double kIrregularLeast = 0.08;    // and at least 8% off
 inline constexpr double kIrregularAlways = 0.15;   // more than 15% slower is always irregular
 inline constexpr double kTimeSpreadFloor = 0.01;   // the least time spread of a line (1%)
 inline constexpr double kTimeSpreadUnknown = 0.03; // the time spread when no session has three runs
+inline constexpr std::size_t kLevelSessions = 3;   // earlier sessions that give a line's level
 
 enum class Finding {
     none,
@@ -129,7 +133,10 @@ struct RunJudgement {
     std::size_t asLarge = 0;         // how many of the line's other runs (this and earlier sessions) lost as much
     std::size_t shareRuns = 0;       // of how many with figures
     double predicted = 1;            // the time factor the excess share predicts
-    std::optional<double> timeFactor;    // the time over the median of the session's ordinary other runs
+    // The time over the median of the session's ordinary other runs; with
+    // fewer than two of them, over the line's level in the earlier sessions.
+    std::optional<double> timeFactor;
+    bool againstHistory = false;         // timeFactor is over that level
     std::optional<double> runDelay;      // a team's run delay, seconds
     std::optional<double> usualRunDelay; // the median run delay of those runs
     long long throttle = 0;          // thermal throttling events
@@ -157,6 +164,11 @@ struct LineJudgement {
     double timeSpread = 0;       // s: the line's robust standard deviation of log-times within a session
     double usualShare = 0;       // m
     double shareSpread = 0;      // d, floors included
+    // The median of the earlier sessions' medians (seconds), from
+    // kLevelSessions of them on, and the spread of a run about it: the
+    // spread within a session and the sessions' wander together.
+    std::optional<double> historyLevel;
+    double historySpread = 0;
     std::size_t historySessions = 0; // earlier sessions that went in
 };
 

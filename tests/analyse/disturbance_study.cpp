@@ -123,6 +123,11 @@ int main(int argc, char** argv)
     for (const fs::path& dir : dirs) {
         const std::vector<Session> sessions = readFolder(dir);
         const std::array<double, expected::kLineCount> spread = spreads(sessions);
+        std::printf("%s: %zu sessions; each line's spread within a session:", dir.string().c_str(), sessions.size());
+        for (std::size_t line = 0; line < expected::kLineCount; ++line)
+            std::printf("%s %s %.1f%%", line ? "," : "", std::string(expected::kLines[line].label).c_str(),
+                        100 * spread[line]);
+        std::printf("\n");
         // Each line's median over every run of every session given.
         std::array<double, expected::kLineCount> overall{};
         for (std::size_t line = 0; line < expected::kLineCount; ++line) {

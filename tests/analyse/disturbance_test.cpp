@@ -170,6 +170,15 @@ TEST(Disturbance, MostRunsNamedAreKeptAndTheLineIsWeaker)
     EXPECT_EQ(one.cause, Cause::othersCpu);
     EXPECT_EQ(one.leftOut, 0u);
 
+    // A session of one run has no other run to set its time against: the
+    // line's level in the earlier sessions stands in. An unusual steal with
+    // the time at that level harmed nothing.
+    EXPECT_TRUE(one.runs[0].againstHistory);
+    EXPECT_NEAR(*one.runs[0].timeFactor, 2.1 / *one.historyLevel, 1e-9);
+    EXPECT_EQ(judgeSession(session({team(1.385, 0, 0.12)}), history).lines[0].named, 0u);
+    // Without enough history the figures decide alone.
+    EXPECT_EQ(judgeSession(session({team(1.385, 0, 0.12)}), {history[0], history[1]}).lines[0].named, 1u);
+
     const LineJudgement three =
         judgeSession(session({team(2.1, 1.4), team(2.3, 1.6), team(1.39), team(2.2, 1.5)}), history).lines[0];
     EXPECT_EQ(three.named, 3u);
