@@ -127,8 +127,9 @@ std::vector<const SessionLine*> referenceLines(const SessionInput& session, cons
 // The thread counts of one line, with everything judged about it.
 class LineJudge {
 public:
-    LineJudge(const SessionInput& session, const std::vector<SessionInput>& earlier, std::size_t line)
-        : session_(session), line_(session.lines[line]), threads_(std::max(1, line_.threads))
+    LineJudge(const SessionInput& session, const std::vector<SessionInput>& earlier, std::size_t line,
+              const Rule& rule)
+        : session_(session), line_(session.lines[line]), threads_(std::max(1, line_.threads)), rule_(rule)
     {
         const std::vector<const SessionLine*> lines = referenceLines(session, earlier, line);
         result_.historySessions = lines.size() - 1;
@@ -190,8 +191,8 @@ private:
             spreads.push_back(kMadToSigma * smallSampleFactor(logs.size()) * mad(logs, sortedMedian(logs)));
         }
         if (spreads.empty())
-            return kTimeSpreadUnknown;
-        return std::max(kTimeSpreadFloor, median(std::move(spreads)));
+            return rule_.timeSpreadUnknown;
+        return std::max(rule_.timeSpreadFloor, median(std::move(spreads)));
     }
 
     // The line's level in the earlier sessions: the median of their
@@ -210,7 +211,7 @@ private:
             if (!logs.empty())
                 medians.push_back(median(std::move(logs)));
         }
-        if (medians.size() < kLevelSessions)
+        if (medians.size() < rule_.levelSessions)
             return;
         std::sort(medians.begin(), medians.end());
         const double level = sortedMedian(medians);
@@ -250,7 +251,7 @@ private:
         const double resolution = 2 * kClockTick / (used * std::max(median(walls), 1e-3));
         result_.usualShare = usual;
         result_.shareSpread =
-            std::max({kMadToSigma * mad(shares_.values, usual), kShareSpreadFloor, resolution});
+            std::max({kMadToSigma * mad(shares_.values, usual), rule_.shareSpreadFloor, resolution});
         usualSteal_ = median(steals);
         usualOthers_ = median(others);
     }
@@ -273,7 +274,7 @@ private:
 
     bool unusualShare(double share) const
     {
-        return share > result_.usualShare + kShareSpreads * result_.shareSpread;
+        return share > result_.usualShare + rule_.shareSpreads * result_.shareSpread;
     }
 
     // Whether something from outside might have slowed the run: not a
@@ -330,12 +331,12 @@ private:
         // level in the earlier sessions, within their wander.
         bool moved = true;
         if (centre)
-            moved = off >= kMovedSpreads * spread;
+            moved = off >= rule_.movedSpreads * spread;
         else if (result_.historyLevel) {
             const double offLevel = *logTime - std::log(*result_.historyLevel);
             judgement.timeFactor = std::exp(offLevel);
             judgement.againstHistory = true;
-            moved = offLevel >= kMovedSpreads * result_.historySpread;
+            moved = offLevel >= rule_.movedSpreads * result_.historySpread;
         }
         if (threads_ > session_.cpus && run.figures && usable(run.figures->runDelay)) {
             judgement.runDelay = *run.figures->runDelay;
@@ -344,7 +345,7 @@ private:
         }
 
         const bool unusual = judgement.share && unusualShare(*judgement.share);
-        const bool large = excess >= std::max(kPredictedSpreads * spread, std::log1p(kLeastPredicted));
+        const bool large = excess >= std::max(rule_.predictedSpreads * spread, std::log1p(rule_.leastPredicted));
         if (throttled(r) && moved) {
             judgement.finding = Finding::disturbed;
             judgement.cause = Cause::throttling;
@@ -355,8 +356,8 @@ private:
                                   : Cause::othersCpu;
         }
         // Irregular: far off, and no outside cause explains half of it.
-        const double far = std::max(kIrregularSpreads * spread, std::log1p(kIrregularLeast));
-        const double farAbove = std::min(far, std::log1p(kIrregularAlways));
+        const double far = std::max(rule_.irregularSpreads * spread, std::log1p(rule_.irregularLeast));
+        const double farAbove = std::min(far, std::log1p(rule_.irregularAlways));
         const bool farOff = off > farAbove || -off > far;
         if (centre && farOff && (off < 0 || explained < off / 2) && judgement.cause != Cause::throttling) {
             judgement.finding = Finding::irregular;
@@ -401,6 +402,7 @@ private:
     const SessionInput& session_;
     const SessionLine& line_;
     int threads_;
+    const Rule& rule_;
     LineJudgement result_;
     Ranked shares_; // every share of the line, this session's and the earlier ones'
     double usualSteal_ = 0, usualOthers_ = 0, usualThrottle_ = 0;
@@ -443,12 +445,12 @@ std::optional<Share> lostShare(const Figures& f, int threads, int cpus)
     return share;
 }
 
-SessionJudgement judgeSession(const SessionInput& session, const std::vector<SessionInput>& earlier)
+SessionJudgement judgeSession(const SessionInput& session, const std::vector<SessionInput>& earlier, const Rule& rule)
 {
     SessionJudgement judgement;
     judgement.lines.reserve(session.lines.size());
     for (std::size_t line = 0; line < session.lines.size(); ++line)
-        judgement.lines.push_back(LineJudge(session, earlier, line).judge());
+        judgement.lines.push_back(LineJudge(session, earlier, line, rule).judge());
     return judgement;
 }
 

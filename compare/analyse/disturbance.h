@@ -104,6 +104,22 @@ inline constexpr double kTimeSpreadFloor = 0.01;   // the least time spread of a
 inline constexpr double kTimeSpreadUnknown = 0.03; // the time spread when no session has three runs
 inline constexpr std::size_t kLevelSessions = 3;   // earlier sessions that give a line's level
 
+// The constants together, so that a study can vary them; the judgement
+// uses the defaults.
+struct Rule {
+    double shareSpreads = kShareSpreads;
+    double shareSpreadFloor = kShareSpreadFloor;
+    double predictedSpreads = kPredictedSpreads;
+    double leastPredicted = kLeastPredicted;
+    double movedSpreads = kMovedSpreads;
+    double irregularSpreads = kIrregularSpreads;
+    double irregularLeast = kIrregularLeast;
+    double irregularAlways = kIrregularAlways;
+    double timeSpreadFloor = kTimeSpreadFloor;
+    double timeSpreadUnknown = kTimeSpreadUnknown;
+    std::size_t levelSessions = kLevelSessions;
+};
+
 enum class Finding {
     none,
     disturbed, // others took an unusual share of the line, and it moved its time
@@ -180,7 +196,8 @@ struct SessionJudgement {
 // (oldest first; any order works). An earlier session with another count
 // of processors or other lines is not the same machine's and is ignored;
 // so are figures that are not finite or negative.
-SessionJudgement judgeSession(const SessionInput& session, const std::vector<SessionInput>& earlier = {});
+SessionJudgement judgeSession(const SessionInput& session, const std::vector<SessionInput>& earlier = {},
+                              const Rule& rule = {});
 
 // The lost share of one line's figures (rule step 1), as its parts; absent
 // without the figures it needs.

@@ -1,14 +1,15 @@
 // Measures the disturbance judgement on recorded sessions, by hand (not a
 // test: it reads whatever folders it is given).
 //
-//   disturbance-study [--history DIR]... [--alone] [--all] DIR...
+//   disturbance-study [--history DIR]... [--alone] [--all] [--set NAME=VALUE]... DIR...
 //
 // Each DIR is a machine's folder of session folders (or one session
 // folder). Its sessions are judged in name order, each against the ones
 // before it and every session of the --history folders, by the new rule
 // (cpubench::analyse::judgeSession) and by the recorder's fixed threshold
 // (session::judgeLine); with --alone each session by itself, as a machine's
-// first session is judged. Then it counts, over the lines of every run:
+// first session is judged. --set changes one of the rule's constants
+// (cpubench::analyse::Rule, by its member's name) to see what it does. Then it counts, over the lines of every run:
 //   - the lines each rule names whose time lies within the line's usual
 //     spread: within twice the line's spread of the median of its session's
 //     other runs (the spread as the rule estimates it, but over all the
@@ -86,6 +87,28 @@ struct Counts {
     std::size_t slowAll = 0, slowAllNew = 0, slowAllToday = 0;
 };
 
+// Sets the rule's constant `name` to `value`; false for an unknown name.
+bool setConstant(an::Rule& rule, const std::string& name, double value)
+{
+    const std::pair<const char*, double an::Rule::*> constants[] = {
+        {"shareSpreads", &an::Rule::shareSpreads},         {"shareSpreadFloor", &an::Rule::shareSpreadFloor},
+        {"predictedSpreads", &an::Rule::predictedSpreads}, {"leastPredicted", &an::Rule::leastPredicted},
+        {"movedSpreads", &an::Rule::movedSpreads},         {"irregularSpreads", &an::Rule::irregularSpreads},
+        {"irregularLeast", &an::Rule::irregularLeast},     {"irregularAlways", &an::Rule::irregularAlways},
+        {"timeSpreadFloor", &an::Rule::timeSpreadFloor},   {"timeSpreadUnknown", &an::Rule::timeSpreadUnknown},
+    };
+    for (const auto& [key, member] : constants)
+        if (name == key) {
+            rule.*member = value;
+            return true;
+        }
+    if (name == "levelSessions") {
+        rule.levelSessions = static_cast<std::size_t>(value);
+        return true;
+    }
+    return false;
+}
+
 double per100(std::size_t n, std::size_t of)
 {
     return of ? 100.0 * static_cast<double>(n) / static_cast<double>(of) : 0;
@@ -98,6 +121,7 @@ int main(int argc, char** argv)
     std::vector<Session> history;
     std::vector<fs::path> dirs;
     bool all = false, alone = false;
+    an::Rule rule;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--history" && i + 1 < argc) {
@@ -107,14 +131,23 @@ int main(int argc, char** argv)
             all = true;
         else if (arg == "--alone")
             alone = true;
+        else if (arg == "--set" && i + 1 < argc) {
+            const std::string setting = argv[++i];
+            const std::size_t equals = setting.find('=');
+            if (equals == std::string::npos ||
+                !setConstant(rule, setting.substr(0, equals), std::strtod(setting.c_str() + equals + 1, nullptr))) {
+                std::fprintf(stderr, "%s: no such constant of the rule\n", setting.c_str());
+                return 2;
+            }
+        }
         else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "usage: %s [--history DIR]... [--alone] [--all] DIR...\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--history DIR]... [--alone] [--all] [--set NAME=VALUE]... DIR...\n", argv[0]);
             return 2;
         } else
             dirs.emplace_back(arg);
     }
     if (dirs.empty()) {
-        std::fprintf(stderr, "usage: %s [--history DIR]... [--alone] [--all] DIR...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--history DIR]... [--alone] [--all] [--set NAME=VALUE]... DIR...\n", argv[0]);
         return 2;
     }
     Counts c;
@@ -143,7 +176,7 @@ int main(int argc, char** argv)
             earlier.push_back(h.input);
         for (const Session& s : sessions) {
             const an::SessionJudgement judged =
-                alone ? an::judgeSession(s.input) : an::judgeSession(s.input, earlier);
+                an::judgeSession(s.input, alone ? std::vector<an::SessionInput>{} : earlier, rule);
             earlier.push_back(s.input);
             for (std::size_t line = 0; line < expected::kLineCount; ++line) {
                 const an::LineJudgement& lj = judged.lines[line];
