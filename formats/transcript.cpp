@@ -2,12 +2,12 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdlib>
 #include <cstddef>
+#include <cstdlib>
+
+namespace cpubench {
 
 namespace {
-
-using expected::kLines;
 
 bool isBlank(char c)
 {
@@ -72,10 +72,9 @@ bool isTime(std::string_view word)
 
 // A time that a line of a real run can take: above zero (every line does
 // work for far longer than the clock's millisecond) and below a day.
-bool possibleTime(const std::string& time)
+bool possibleTime(double seconds)
 {
-    const double seconds = std::strtod(time.c_str(), nullptr);
-    return std::isfinite(seconds) && seconds > 0 && seconds < expected::kLongestTime;
+    return std::isfinite(seconds) && seconds > 0 && seconds < kLongestTime;
 }
 
 // A UTF-16 LE text (with its byte order mark) as 8-bit text: every result
@@ -94,23 +93,45 @@ std::string decode(std::string_view bytes)
     return std::string(bytes);
 }
 
+// What a line says of its time. An impossible time is kept as printed, for
+// the problem that names it, and is no time.
+struct ReadTime {
+    std::optional<Time> time;
+    std::string impossible;
+};
+
+ReadTime readTime(std::string_view word)
+{
+    const std::string text(word);
+    const double seconds = std::strtod(text.c_str(), nullptr);
+    if (!possibleTime(seconds))
+        return {std::nullopt, text};
+    const auto point = static_cast<int>(word.find('.'));
+    return {Time{seconds, point, static_cast<int>(word.size()) - point - 1}, ""};
+}
+
 // What follows the label: values, each maybe behind a name and '='
 // ("Mod=73808544117964", "u32A= 65537"), then "in", the time and "s".
-void readResult(std::string_view rest, LineResult& line)
+// Returns the impossible time as printed, if the line has one.
+std::string readResult(std::string_view rest, LineResult& line)
 {
     line = LineResult{};
     line.present = true;
-    if (rest.find(expected::kOutOfMemory) != std::string_view::npos) {
+    if (rest.find(kOutOfMemory) != std::string_view::npos) {
         line.outOfMemory = true;
-        return;
+        return "";
     }
+    std::string impossible;
     std::vector<std::string_view> words = splitWords(rest);
     std::size_t in = words.size();
     while (in > 0 && words[in - 1] != "in")
         --in;
     if (in > 0) {
-        if (in + 2 == words.size() && words[in + 1] == "s" && isTime(words[in]))
-            line.time = std::string(words[in]);
+        if (in + 2 == words.size() && words[in + 1] == "s" && isTime(words[in])) {
+            ReadTime time = readTime(words[in]);
+            line.time = time.time;
+            impossible = std::move(time.impossible);
+        }
         words.resize(in - 1);
     }
     for (std::string_view word : words) {
@@ -126,80 +147,88 @@ void readResult(std::string_view rest, LineResult& line)
         line.values.emplace_back(word.size() > kMaxValueLength ? std::string(word.substr(0, kMaxValueLength)) + "..."
                                                                 : std::string(word));
     }
+    return impossible;
 }
 
-// The first `count` texts, separated by blanks.
-template <typename Texts>
-std::string joined(const Texts& texts, std::size_t count)
+using Kind = TranscriptProblem::Kind;
+
+TranscriptProblem problem(Kind kind, std::size_t line = kLineCount, std::size_t value = 0,
+                          std::vector<std::string> found = {})
 {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i)
-        text += (i == 0 ? "" : " ") + std::string(texts[i]);
-    return text;
+    return {kind, line, value, std::move(found), {}};
 }
 
-void checkValues(const expected::ResultLine& known, LineResult& line, std::vector<std::string>& problems)
+void checkValues(std::size_t index, LineResult& line, std::vector<TranscriptProblem>& problems)
 {
-    const std::string label(known.label);
-    line.mark = known.kind == expected::Values::fixed ? Mark::exact : Mark::unchecked;
+    const ResultLine& known = kLines[index];
+    line.mark = known.kind == Values::fixed ? Mark::exact : Mark::unchecked;
     if (line.values.size() != known.count) {
-        const std::string want = known.kind == expected::Values::fixed ? joined(known.values, known.count)
-                                                                       : std::to_string(known.count) + " values";
-        const std::string found = line.values.empty() ? "no values" : joined(line.values, line.values.size());
-        problems.push_back(label + ": expected " + want + ", found " + found);
+        problems.push_back(problem(Kind::valueCount, index, 0, line.values));
         line.mark = Mark::wrong;
         return;
     }
-    if (known.kind != expected::Values::fixed)
+    if (known.kind != Values::fixed)
         return;
     for (std::size_t i = 0; i < known.count; ++i) {
         if (line.values[i] != known.values[i]) {
-            problems.push_back(label + ": expected " + std::string(known.values[i]) + ", found " + line.values[i]);
+            problems.push_back(problem(Kind::wrongValue, index, i, {line.values[i]}));
             line.mark = Mark::wrong;
         }
     }
 }
 
-void check(Transcript& t)
+// The problems of one line present, in the order they are told.
+void checkLine(std::size_t index, LineResult& line, const std::string& impossible,
+               std::vector<TranscriptProblem>& problems)
+{
+    if (line.outOfMemory) {
+        problems.push_back(problem(Kind::outOfMemory, index));
+        line.mark = Mark::unchecked;
+        return;
+    }
+    // An impossible time is kept out of every statistic: a ratio to it
+    // would be 0 or infinite.
+    if (!impossible.empty())
+        problems.push_back(problem(Kind::impossibleTime, index, 0, {impossible}));
+    else if (!line.time)
+        problems.push_back(problem(Kind::noTime, index));
+    checkValues(index, line, problems);
+}
+
+void check(Transcript& t, const std::array<std::string, kLineCount>& impossible)
 {
     if (!t.bindingFailure.empty()) {
-        t.problems.push_back("incomplete: GMP could not be bound: " + t.bindingFailure);
+        t.problems.push_back(problem(Kind::notBound, kLineCount, 0, {t.bindingFailure}));
         return;
     }
     if (!t.banner)
-        t.problems.push_back("incomplete: no banner line");
+        t.problems.push_back(problem(Kind::noBanner));
     std::size_t end = 0; // one past the last line present
     for (std::size_t i = 0; i < kLines.size(); ++i) {
-        LineResult& line = t.lines[i];
-        if (!line.present)
+        if (!t.lines[i].present)
             continue;
         end = i + 1;
-        const std::string label(kLines[i].label);
-        if (line.outOfMemory) {
-            t.problems.push_back("incomplete: " + label + ": " + std::string(expected::kOutOfMemory) +
-                                 " (not enough memory for the run)");
-            line.mark = Mark::unchecked;
-            continue;
-        }
-        if (!line.time.empty() && !possibleTime(line.time)) {
-            // Kept out of every statistic: a ratio to it would be 0 or infinite.
-            t.problems.push_back("impossible time: " + label + ": " + line.time + " s (a run's line takes more than 0 s"
-                                 " and less than " + std::to_string(static_cast<long>(expected::kLongestTime)) + " s)");
-            line.time.clear();
-        } else if (line.time.empty())
-            t.problems.push_back("incomplete: " + label + ": no time (line cut off?)");
-        checkValues(kLines[i], line, t.problems);
+        checkLine(i, t.lines[i], impossible[i], t.problems);
     }
     if (!t.endPrompt)
-        t.problems.push_back("incomplete: ends early after " +
-                             (end == 0 ? std::string("the banner") : std::string(kLines[end - 1].label)) +
-                             " (no end prompt)");
-    std::string missing;
+        t.problems.push_back(problem(Kind::endsEarly, end == 0 ? kLineCount : end - 1));
+    TranscriptProblem missing = problem(Kind::linesMissing);
     for (std::size_t i = 0; i < (t.endPrompt ? kLines.size() : end); ++i)
         if (!t.lines[i].present)
-            missing += (missing.empty() ? "" : ", ") + std::string(kLines[i].label);
-    if (!missing.empty())
-        t.problems.push_back("incomplete: lines missing: " + missing);
+            missing.missing.push_back(i);
+    if (!missing.missing.empty())
+        t.problems.push_back(std::move(missing));
+}
+
+// The longest message the line starts with: "Error mpz_add_ui", not "Error
+// mpz_add". A console may show the shell's prompt after it.
+std::string_view bindingFailure(std::string_view line)
+{
+    std::string_view failure;
+    for (std::string_view message : kBindingFailures)
+        if (line.substr(0, message.size()) == message && message.size() > failure.size())
+            failure = message;
+    return failure;
 }
 
 } // namespace
@@ -218,6 +247,7 @@ Transcript readTranscript(std::string_view bytes)
 {
     const std::string text = decode(bytes);
     Transcript t;
+    std::array<std::string, kLineCount> impossible; // each line's impossible time, as printed
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t stop = text.find('\n', start);
@@ -225,33 +255,22 @@ Transcript readTranscript(std::string_view bytes)
             stop = text.size();
         const std::string_view line = trim(std::string_view(text).substr(start, stop - start));
         start = stop + 1;
-
-        if (startsWithWord(line, expected::kBanner)) {
+        const std::string_view failure = bindingFailure(line);
+        if (startsWithWord(line, kBanner) || !failure.empty()) {
             t = Transcript{}; // a new run
-            t.banner = true;
-            continue;
-        }
-        // The console may show more after the prompt, which has no line feed.
-        if (line.substr(0, expected::kEndPrompt.size()) == expected::kEndPrompt) {
-            t.endPrompt = true;
-            continue;
-        }
-        // The longest message the line starts with: "Error mpz_add_ui", not
-        // "Error mpz_add". A console may show the shell's prompt after it.
-        std::string_view failure;
-        for (std::string_view message : expected::kBindingFailures)
-            if (line.substr(0, message.size()) == message && message.size() > failure.size())
-                failure = message;
-        if (!failure.empty()) {
-            t = Transcript{}; // a run of its own
+            impossible = {};
+            t.banner = failure.empty();
             t.bindingFailure = std::string(failure);
-            continue;
-        }
-        for (std::size_t i = 0; i < kLines.size(); ++i)
-            if (startsWithWord(line, kLines[i].label))
-                readResult(line.substr(kLines[i].label.size()), t.lines[i]);
+        } else if (line.substr(0, kEndPrompt.size()) == kEndPrompt)
+            t.endPrompt = true; // the console may show more after the prompt, which has no line feed
+        else
+            for (std::size_t i = 0; i < kLines.size(); ++i)
+                if (startsWithWord(line, kLines[i].label))
+                    impossible[i] = readResult(line.substr(kLines[i].label.size()), t.lines[i]);
     }
     if (t.recognised())
-        check(t);
+        check(t, impossible);
     return t;
 }
+
+} // namespace cpubench

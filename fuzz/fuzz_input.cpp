@@ -1,29 +1,86 @@
 #include "fuzz_input.h"
 
-#include "printable.h"
-
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
+#include <set>
 
 namespace fuzz {
 
 namespace {
 
-[[noreturn]] void fail(const char* what, std::string_view context)
-{
-    std::fprintf(stderr, "fuzz check failed: %s near: %.*s\n", what, static_cast<int>(std::min<std::size_t>(context.size(), 200)),
-                 context.data());
-    std::abort();
-}
-
 double clamped(double value, double low, double high)
 {
     return std::min(high, std::max(low, value));
 }
+
+// One folder's or file's name as a part names it (see treeOf).
+std::string component(std::string name)
+{
+    constexpr std::size_t kLongest = 200;
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::replace(name.begin(), name.end(), '\0', '_');
+    if (name.empty() || name == "." || name == "..")
+        name.insert(0, "_");
+    if (name.size() > kLongest)
+        name.resize(kLongest);
+    return name;
+}
+
+// The folders and files of a tree as they are made, each name once.
+class Builder {
+public:
+    explicit Builder(Tree& tree) : tree_(tree) {}
+
+    // `name` in `folder` ("" for the top), or its first free -2, -3, ...
+    // (put before `ending`).
+    std::string freePath(const std::string& folder, const std::string& name, const std::string& ending = "")
+    {
+        const std::string stem = name.substr(0, name.size() - ending.size());
+        std::string path = join(folder, name);
+        for (int n = 2; taken_.count(path) != 0; ++n)
+            path = join(folder, stem + "-" + std::to_string(n) + ending);
+        return path;
+    }
+
+    void addFolder(const std::string& path)
+    {
+        if (taken_.insert(path).second)
+            tree_.folders.push_back(path);
+    }
+
+    // A @@M name's folders, each made in turn where it is not yet; the
+    // last is new.
+    std::string addRoot(const std::string& name)
+    {
+        std::string folder;
+        std::size_t start = 0;
+        for (std::size_t slash; (slash = name.find('/', start)) != std::string::npos; start = slash + 1) {
+            const std::string inner = component(name.substr(start, slash - start));
+            folder = tree_.files.count(join(folder, inner)) != 0 ? freePath(folder, inner) : join(folder, inner);
+            addFolder(folder);
+        }
+        const std::string root = freePath(folder, component(name.substr(start)));
+        addFolder(root);
+        tree_.roots.push_back(root);
+        return root;
+    }
+
+    // A file where no folder has its name.
+    void addFile(const std::string& path, const std::string& bytes)
+    {
+        if (taken_.insert(path).second || tree_.files.count(path) != 0)
+            tree_.files[path] = bytes;
+    }
+
+private:
+    static std::string join(const std::string& folder, const std::string& name)
+    {
+        return folder.empty() ? name : folder + "/" + name;
+    }
+
+    Tree& tree_;
+    std::set<std::string> taken_;
+};
 
 } // namespace
 
@@ -65,6 +122,8 @@ Options parseOptions(const std::string& letters)
             options.markdown = true;
         else if (c == 'b')
             options.byMachine = true;
+        else if (c == 'k')
+            options.keepDisturbed = true;
         else if (c == 't' || c == 'c') {
             double value = 0;
             std::size_t digits = 0;
@@ -81,63 +140,36 @@ Options parseOptions(const std::string& letters)
     return options;
 }
 
-VerdictSettings settings(const Options& options)
+Tree treeOf(const std::vector<Part>& parts, const Limits& limits)
 {
-    VerdictSettings settings;
-    settings.level = options.level;
-    settings.threshold = options.threshold;
-    return settings;
-}
-
-void requireTerminalSafe(std::string_view text, const char* what)
-{
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F)
-            fail(what, text);
-    }
-    if (printable(text) != text)
-        fail(what, text);
-}
-
-void requireSafeHtml(std::string_view html)
-{
-    requireTerminalSafe(html, "HTML: control character or invalid UTF-8");
-    static const char* const kElements[] = {
-        "!DOCTYPE", "html", "head", "meta", "title", "style", "body", "h1", "h2", "h3", "p", "span", "strong",
-        "div", "table", "tr", "th", "td", "ul", "li", "details", "summary", "figure", "figcaption", "svg",
-        "text", "line", "rect", "path", "polyline", "circle", "br"};
-    for (std::size_t at = html.find('<'); at != std::string_view::npos; at = html.find('<', at + 1)) {
-        std::size_t end = at + 1;
-        if (end < html.size() && html[end] == '/')
-            ++end;
-        const std::size_t nameStart = end;
-        while (end < html.size() && (std::isalnum(static_cast<unsigned char>(html[end])) != 0 || html[end] == '!'))
-            ++end;
-        const std::string_view name = html.substr(nameStart, end - nameStart);
-        if (std::none_of(std::begin(kElements), std::end(kElements), [&](const char* e) { return name == e; }))
-            fail("HTML: an element the report does not write", html.substr(at));
-        const std::size_t close = html.find('>', at);
-        if (close == std::string_view::npos)
-            fail("HTML: a tag without its end", html.substr(at));
-        std::string tag(html.substr(at, close - at));
-        std::transform(tag.begin(), tag.end(), tag.begin(), [](unsigned char c) { return std::tolower(c); });
-        for (std::size_t on = tag.find(" on"); on != std::string::npos; on = tag.find(" on", on + 1)) {
-            std::size_t letters = on + 3;
-            while (letters < tag.size() && std::isalpha(static_cast<unsigned char>(tag[letters])) != 0)
-                ++letters;
-            if (letters < tag.size() && tag[letters] == '=')
-                fail("HTML: an event-handler attribute", html.substr(at));
+    Tree tree;
+    Builder builder(tree);
+    std::string root, folder; // the current machine's folder, and the folder its parts go to
+    std::size_t sessions = 0, runs = 0;
+    for (const Part& part : parts) {
+        if (part.kind == 'O')
+            tree.options = parseOptions(part.name);
+        else if (part.kind == 'M' && tree.roots.size() < limits.machines)
+            folder = root = builder.addRoot(part.name);
+        else if (root.empty())
+            continue;
+        else if (part.kind == 'S' && sessions < limits.sessions) {
+            folder = builder.freePath(root, component(part.name));
+            builder.addFolder(folder);
+            ++sessions;
+        } else if (part.kind == 'J')
+            builder.addFile(folder + "/machine.json", part.body);
+        else if (part.kind == 'D')
+            builder.addFile(folder + "/session.json", part.body);
+        else if (part.kind == 'R' && runs < limits.runs) {
+            std::string name = component(part.name);
+            if (name.size() < 4 || name.compare(name.size() - 4, 4, ".txt") != 0)
+                name = name.substr(0, 196) + ".txt";
+            builder.addFile(builder.freePath(folder, name, ".txt"), part.body);
+            ++runs;
         }
-        if (tag.find("javascript:") != std::string::npos)
-            fail("HTML: a script address", html.substr(at));
     }
-}
-
-void requireJson(const std::string& text)
-{
-    if (!nlohmann::json::accept(text))
-        fail("not one JSON document", text);
+    return tree;
 }
 
 } // namespace fuzz

@@ -1,25 +1,30 @@
-// The fuzz targets' shared input format and checks of their outputs.
+// The fuzz targets' shared input format, and the folder tree it stands for.
 //
 // The comparison's and the history's inputs are one text cut into parts at
 // lines that start with "@@" (so that the seeds are readable and the
 // transcript's dictionary works inside them):
-//   @@O <letters>   options: m Markdown, b turned table, t<n> threshold n%,
-//                   c<n> confidence n% (out-of-range values are clamped)
+//   @@O <letters>   options: m Markdown, b turned table, k keep disturbed
+//                   lines, t<n> threshold n%, c<n> confidence n%
+//                   (out-of-range values are clamped)
 //   @@M <name>      a new machine (a new history in the history target)
-//   @@S <name>      a new session of the current history (history only)
+//   @@S <name>      a new session of the current machine or history
 //   @@J             the following lines are the machine.json
 //   @@D             the following lines are the recorder's session.json
-//                   (its state and the runs' disturbance figures), applied
-//                   once every part is read
+//                   (its state and the runs' disturbance figures)
 //   @@R <name>      the following lines are a run's transcript
-// Text before the first header is ignored. The number of machines, sessions
-// and runs is capped so that one input stays fast.
+// Text before the first header is ignored.
+//
+// The parts stand for a folder tree as the lab and the recorder leave it
+// (treeOf): a folder per machine, a session folder in it per @@S, and in the
+// folder last named its machine.json, session.json and transcripts. The fuzz
+// targets read that tree through the program's own reader; the same tree
+// written to disk (fuzz/write-tree.cpp) is an input of the program itself.
+// This file depends on nothing else of the project.
 #pragma once
-
-#include "verdict.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,20 +42,33 @@ std::vector<Part> splitParts(const std::uint8_t* data, std::size_t size);
 struct Options {
     bool markdown = false;
     bool byMachine = false;
+    bool keepDisturbed = false;
     double threshold = 0.02;
     double level = 0.95;
 };
 
 Options parseOptions(const std::string& letters);
-VerdictSettings settings(const Options& options);
 
-// Aborts (a finding) when the text holds a control character other than
-// tab and line feed, or is not valid UTF-8.
-void requireTerminalSafe(std::string_view text, const char* what);
-// Aborts when the HTML page is not valid UTF-8, holds a control character,
-// an element other than the report's own, or an event-handler attribute.
-void requireSafeHtml(std::string_view html);
-// Aborts when the text is not one JSON document.
-void requireJson(const std::string& text);
+// How much of an input is made into a tree, so that one input stays fast.
+struct Limits {
+    std::size_t machines, sessions, runs;
+};
+
+// The folder tree of an input: relative paths with '/' between folders.
+struct Tree {
+    Options options;
+    std::vector<std::string> roots;              // a folder per @@M, in their order
+    std::vector<std::string> folders;            // every folder, each after its parent
+    std::map<std::string, std::string> files;    // path -> bytes
+};
+
+// A @@M name may name folders inside folders ("lab/host-a"); a @@S or @@R
+// name is one folder or file. A name's '/' (in a session or run) and NUL
+// become '_', an empty name or "." or ".." gets a '_' in front, a name is
+// cut to 200 bytes, and a name taken already in its folder gets -2, -3, ...
+// (before ".txt" for a run). A run's file gets ".txt" where its name lacks
+// it. A second machine.json or session.json in one folder replaces the
+// first. Parts past the limits are left out.
+Tree treeOf(const std::vector<Part>& parts, const Limits& limits);
 
 } // namespace fuzz

@@ -7,36 +7,38 @@
 // through machineFacts and infoJson, one of session.json by parseRecord:
 // this target reaches it without a change; add a seed that has it to
 // corpus/machine_json/ and its key to machine_json.dict.
-#include "fuzz_input.h"
-#include "json_output.h"
-#include "machine.h"
-#include "printable.h"
-#include "session.h"
-
-#include <cstdio>
-#include <cstdlib>
+#include "disturbance.h"
+#include "escape.h"
+#include "fuzz_checks.h"
+#include "machine_info.h"
+#include "phrases.h"
+#include "session_record.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+
+using namespace cpubench;
 
 namespace {
 
 void recordFigures(const std::string& text)
 {
-    session::SessionRecord record;
-    const std::string error = session::parseRecord(text, record);
-    fuzz::requireTerminalSafe(printable(error), "session.json error");
-    if (!error.empty())
+    SessionRecord record;
+    if (const std::optional<FormatError> error = parseRecord(text, record)) {
+        fuzz::requireTerminalSafe(printable(formatErrorText(*error)), "session.json error");
         return;
-    for (const session::RunRecord& run : record.runs)
+    }
+    for (const RunRecord& run : record.runs)
         for (std::size_t line = 0; line < run.lines.size(); ++line)
             if (run.lines[line] && record.cpus > 0)
-                session::judgeLine(*run.lines[line], line, record.cpus);
+                judgeLine(*run.lines[line], line, record.cpus);
     // What the recorder writes, it reads back.
-    session::SessionRecord again;
-    const std::string written = session::writeRecord(record);
-    if (!session::parseRecord(written, again).empty() || again.runs.size() != record.runs.size()) {
+    SessionRecord again;
+    const std::string written = writeRecord(record);
+    if (parseRecord(written, again) || again.runs.size() != record.runs.size()) {
         std::fprintf(stderr, "session.json not read back as written:\n%s\n", written.c_str());
         std::abort();
     }
@@ -49,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     recordFigures(text);
     MachineInfo info;
-    const std::string error = parseMachineInfo(text, info);
-    fuzz::requireTerminalSafe(printable(error), "error");
-    if (!error.empty())
+    if (const std::optional<FormatError> error = parseMachineInfo(text, info)) {
+        fuzz::requireTerminalSafe(printable(formatErrorText(*error)), "error");
         return 0;
+    }
     for (const auto& [key, value] : machineFacts(info))
         fuzz::requireTerminalSafe(printable(key + " " + value), "fact");
     factChanges(MachineInfo{}, info);

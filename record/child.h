@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+namespace cpubench {
+
 class Child {
 public:
     Child();
@@ -40,3 +42,5 @@ bool outputIsTerminal();
 std::string ownFolder();
 // Whether `path` names a file that can be started.
 bool isProgram(const std::string& path);
+
+} // namespace cpubench

@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace cpubench {
+
 struct Child::State {
     pid_t pid = 0;
     int output = -1; // the pipe's reading end
@@ -26,6 +28,32 @@ Child::~Child()
     if (state_->output >= 0)
         close(state_->output);
 }
+
+namespace {
+
+// In the child: `program` with its standard input at end of file and its
+// output into `output`; why it could not be started goes to `report`. A
+// process group of its own: Ctrl-C on the terminal reaches the recorder,
+// which stops the benchmark itself. Killed with the recorder, should the
+// recorder be killed.
+[[noreturn]] void runChild(const std::string& program, int output, int report, pid_t parent)
+{
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+    signal(SIGPIPE, SIG_DFL);
+    const int null = open("/dev/null", O_RDONLY);
+    if (null >= 0 && dup2(null, 0) >= 0 && dup2(output, 1) >= 0) {
+        char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        execv(program.c_str(), argv);
+    }
+    const int code = errno;
+    (void)!write(report, &code, sizeof code);
+    _exit(127);
+}
+
+} // namespace
 
 bool Child::start(const std::string& program, std::string& error)
 {
@@ -50,27 +78,8 @@ bool Child::start(const std::string& program, std::string& error)
             close(fd);
         return false;
     }
-    if (pid == 0) {
-        // A process group of its own: Ctrl-C on the terminal reaches the
-        // recorder, which stops the benchmark itself. Killed with the
-        // recorder, should the recorder be killed.
-        setpgid(0, 0);
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(127);
-        signal(SIGPIPE, SIG_DFL);
-        const int null = open("/dev/null", O_RDONLY);
-        if (null < 0 || dup2(null, 0) < 0 || dup2(fds[1], 1) < 0) {
-            const int code = errno;
-            (void)!write(report[1], &code, sizeof code);
-            _exit(127);
-        }
-        char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        execv(program.c_str(), argv);
-        const int code = errno;
-        (void)!write(report[1], &code, sizeof code);
-        _exit(127);
-    }
+    if (pid == 0)
+        runChild(program, fds[1], report[1], parent);
     close(fds[1]);
     close(report[1]);
     int code = 0;
@@ -168,3 +177,5 @@ bool isProgram(const std::string& path)
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
+
+} // namespace cpubench

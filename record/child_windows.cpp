@@ -5,6 +5,8 @@
 #include <io.h>
 #include <cstdio>
 
+namespace cpubench {
+
 struct Child::State {
     HANDLE process = nullptr;
     HANDLE output = nullptr; // the pipe's reading end
@@ -130,3 +132,5 @@ bool isProgram(const std::string& path)
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
+
+} // namespace cpubench

@@ -11,6 +11,8 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+namespace cpubench {
+
 namespace {
 
 // A small file's text without surrounding blanks; empty when unreadable.
@@ -126,74 +128,98 @@ std::string baseName(const std::string& path)
     return path.substr(path.rfind('/') + 1);
 }
 
+// A 64-bit ELF file's sections, and reads of its bytes.
+struct ElfFile {
+    std::ifstream file;
+    std::vector<Elf64_Shdr> sections;
+
+    bool readAt(std::uint64_t offset, void* into, std::size_t size)
+    {
+        file.clear();
+        file.seekg(static_cast<std::streamoff>(offset));
+        file.read(static_cast<char*>(into), static_cast<std::streamsize>(size));
+        return static_cast<std::size_t>(file.gcount()) == size;
+    }
+
+    bool open(const std::string& path)
+    {
+        file.open(path, std::ios::binary);
+        Elf64_Ehdr header;
+        if (!file || !readAt(0, &header, sizeof header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+            header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_shentsize != sizeof(Elf64_Shdr) || header.e_shnum > 4096)
+            return false;
+        sections.resize(header.e_shnum);
+        return readAt(header.e_shoff, sections.data(), sections.size() * sizeof(Elf64_Shdr));
+    }
+
+    // An address as a file offset, through the section that holds it; 0 when none does.
+    std::uint64_t offsetOf(std::uint64_t at) const
+    {
+        for (const Elf64_Shdr& s : sections)
+            if (s.sh_type != SHT_NOBITS && s.sh_addr != 0 && at >= s.sh_addr && at < s.sh_addr + s.sh_size)
+                return at - s.sh_addr + s.sh_offset;
+        return 0;
+    }
+};
+
+// The address of the dynamic symbol `name`; 0 when there is none.
+std::uint64_t symbolAddress(ElfFile& elf, const char* name)
+{
+    std::uint64_t address = 0;
+    for (const Elf64_Shdr& symbols : elf.sections) {
+        if (symbols.sh_type != SHT_DYNSYM || symbols.sh_link >= elf.sections.size() || symbols.sh_size > (64u << 20))
+            continue;
+        const Elf64_Shdr& names = elf.sections[symbols.sh_link];
+        if (names.sh_size > (64u << 20))
+            continue;
+        std::vector<Elf64_Sym> table(symbols.sh_size / sizeof(Elf64_Sym));
+        std::string text(names.sh_size, '\0');
+        if (!elf.readAt(symbols.sh_offset, table.data(), table.size() * sizeof(Elf64_Sym)) ||
+            !elf.readAt(names.sh_offset, text.data(), text.size()))
+            return 0;
+        for (const Elf64_Sym& symbol : table)
+            if (symbol.st_name < text.size() && std::strcmp(text.c_str() + symbol.st_name, name) == 0)
+                address = symbol.st_value;
+    }
+    return address;
+}
+
+// The value of the pointer at `address`: the addend of its relative
+// relocation, or what the file holds there; 0 when neither can be read.
+std::uint64_t pointerAt(ElfFile& elf, std::uint64_t address)
+{
+    std::uint64_t target = 0;
+    for (const Elf64_Shdr& relocations : elf.sections) {
+        if (relocations.sh_type != SHT_RELA || relocations.sh_size > (64u << 20))
+            continue;
+        std::vector<Elf64_Rela> table(relocations.sh_size / sizeof(Elf64_Rela));
+        if (!elf.readAt(relocations.sh_offset, table.data(), table.size() * sizeof(Elf64_Rela)))
+            return 0;
+        for (const Elf64_Rela& entry : table)
+            if (entry.r_offset == address && ELF64_R_TYPE(entry.r_info) == R_X86_64_RELATIVE)
+                target = static_cast<std::uint64_t>(entry.r_addend);
+    }
+    if (target == 0) {
+        const std::uint64_t at = elf.offsetOf(address);
+        if (at == 0 || !elf.readAt(at, &target, sizeof target))
+            return 0;
+    }
+    return target;
+}
+
 // GMP's version string, as the library holds it in __gmp_version: a
 // pointer to the text, found through the dynamic symbols and relocated by
 // a relative relocation in a shared library.
 std::string gmpVersion(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    ElfFile elf;
+    if (!elf.open(path))
         return "";
-    const auto readAt = [&](std::uint64_t offset, void* into, std::size_t size) {
-        file.clear();
-        file.seekg(static_cast<std::streamoff>(offset));
-        file.read(static_cast<char*>(into), static_cast<std::streamsize>(size));
-        return static_cast<std::size_t>(file.gcount()) == size;
-    };
-    Elf64_Ehdr header;
-    if (!readAt(0, &header, sizeof header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_shentsize != sizeof(Elf64_Shdr) || header.e_shnum > 4096)
-        return "";
-    std::vector<Elf64_Shdr> sections(header.e_shnum);
-    if (!readAt(header.e_shoff, sections.data(), sections.size() * sizeof(Elf64_Shdr)))
-        return "";
-    // The symbol's address.
-    std::uint64_t address = 0;
-    for (const Elf64_Shdr& symbols : sections) {
-        if (symbols.sh_type != SHT_DYNSYM || symbols.sh_link >= sections.size() || symbols.sh_size > (64u << 20))
-            continue;
-        const Elf64_Shdr& names = sections[symbols.sh_link];
-        if (names.sh_size > (64u << 20))
-            continue;
-        std::vector<Elf64_Sym> table(symbols.sh_size / sizeof(Elf64_Sym));
-        std::string text(names.sh_size, '\0');
-        if (!readAt(symbols.sh_offset, table.data(), table.size() * sizeof(Elf64_Sym)) ||
-            !readAt(names.sh_offset, text.data(), text.size()))
-            return "";
-        for (const Elf64_Sym& symbol : table)
-            if (symbol.st_name < text.size() && std::strcmp(text.c_str() + symbol.st_name, "__gmp_version") == 0)
-                address = symbol.st_value;
-    }
-    if (address == 0)
-        return "";
-    // The pointer's value: the addend of its relative relocation, or what
-    // the file holds there.
-    std::uint64_t target = 0;
-    for (const Elf64_Shdr& relocations : sections) {
-        if (relocations.sh_type != SHT_RELA || relocations.sh_size > (64u << 20))
-            continue;
-        std::vector<Elf64_Rela> table(relocations.sh_size / sizeof(Elf64_Rela));
-        if (!readAt(relocations.sh_offset, table.data(), table.size() * sizeof(Elf64_Rela)))
-            return "";
-        for (const Elf64_Rela& entry : table)
-            if (entry.r_offset == address && ELF64_R_TYPE(entry.r_info) == R_X86_64_RELATIVE)
-                target = static_cast<std::uint64_t>(entry.r_addend);
-    }
-    // Addresses to file offsets through the sections that hold them.
-    const auto offsetOf = [&](std::uint64_t at) -> std::uint64_t {
-        for (const Elf64_Shdr& s : sections)
-            if (s.sh_type != SHT_NOBITS && s.sh_addr != 0 && at >= s.sh_addr && at < s.sh_addr + s.sh_size)
-                return at - s.sh_addr + s.sh_offset;
-        return 0;
-    };
-    if (target == 0) {
-        const std::uint64_t at = offsetOf(address);
-        if (at == 0 || !readAt(at, &target, sizeof target))
-            return "";
-    }
-    const std::uint64_t at = offsetOf(target);
+    const std::uint64_t address = symbolAddress(elf, "__gmp_version");
+    const std::uint64_t target = address == 0 ? 0 : pointerAt(elf, address);
+    const std::uint64_t at = target == 0 ? 0 : elf.offsetOf(target);
     char version[33] = {};
-    if (at == 0 || !readAt(at, version, sizeof version - 1))
+    if (at == 0 || !elf.readAt(at, version, sizeof version - 1))
         return "";
     std::string text(version, strnlen(version, sizeof version - 1));
     // A version is digits and points.
@@ -267,3 +293,5 @@ bool addProcessFacts(MachineInfo& info, long pid)
     }
     return found;
 }
+
+} // namespace cpubench

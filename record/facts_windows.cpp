@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+namespace cpubench {
+
 namespace {
 
 std::string registryText(HKEY root, const char* key, const char* name)
@@ -121,3 +123,5 @@ bool addProcessFacts(MachineInfo& info, long pid)
     CloseHandle(process);
     return found;
 }
+
+} // namespace cpubench

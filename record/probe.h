@@ -4,9 +4,11 @@
 // the system does not tell it.
 #pragma once
 
-#include "session.h"
+#include "session_record.h"
 
 #include <optional>
+
+namespace cpubench {
 
 struct Sample {
     double wall = 0;                   // a steady clock, seconds
@@ -21,7 +23,9 @@ struct Sample {
 Sample takeSample(long pid);
 
 // The figures of the time from `before` to `after`.
-session::LineFigures figuresBetween(const Sample& before, const Sample& after);
+LineFigures figuresBetween(const Sample& before, const Sample& after);
 
 // Logical processors online.
 int onlineCpus();
+
+} // namespace cpubench

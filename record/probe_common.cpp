@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
-session::LineFigures figuresBetween(const Sample& before, const Sample& after)
+namespace cpubench {
+
+LineFigures figuresBetween(const Sample& before, const Sample& after)
 {
-    session::LineFigures f;
+    LineFigures f;
     f.seconds = std::max(0.0, after.wall - before.wall);
     // What all processors worked, less the benchmark's own work. A line
     // of a tenth of a second or more on which the benchmark worked nothing
@@ -20,3 +22,5 @@ session::LineFigures figuresBetween(const Sample& before, const Sample& after)
         f.throttle = std::max(0LL, *after.throttle - *before.throttle);
     return f;
 }
+
+} // namespace cpubench

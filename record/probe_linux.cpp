@@ -8,6 +8,8 @@
 #include <string>
 #include <unistd.h>
 
+namespace cpubench {
+
 namespace {
 
 // The first `size` bytes of a small file under /proc or /sys.
@@ -130,3 +132,5 @@ int onlineCpus()
     const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
     return cpus > 0 ? static_cast<int>(cpus) : 1;
 }
+
+} // namespace cpubench

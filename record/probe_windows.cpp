@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+namespace cpubench {
+
 namespace {
 
 double seconds(const FILETIME& time)
@@ -44,3 +46,5 @@ int onlineCpus()
     const DWORD cpus = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
     return cpus > 0 ? static_cast<int>(cpus) : 1;
 }
+
+} // namespace cpubench

@@ -1,9 +1,16 @@
 #include "report.h"
 
+#include "join.h"
+#include "numbers.h"
+#include "read.h"
+#include "summaries.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+
+namespace cpubench {
 
 namespace {
 
@@ -15,18 +22,42 @@ std::string clock(double seconds)
     return text;
 }
 
-std::string format(const char* pattern, double value)
+// About how many runs per machine two machines with runs like `times` need
+// for a verdict: the comparison of these runs with runs like them.
+std::string runsNeededText(const std::vector<double>& times, const VerdictSettings& settings)
 {
-    char text[48];
-    std::snprintf(text, sizeof text, pattern, value);
+    const RatioEstimate self = compareTimes(times, times, settings);
+    if (self.verdict == Verdict::same)
+        return std::to_string(times.size()) + " (enough)";
+    if (self.doubt == Doubt::tooFewRuns)
+        return std::to_string(self.runsNeeded.value_or(0)) + " or more";
+    if (self.runsNeeded)
+        return "about " + std::to_string(*self.runsNeeded);
+    return "over " + std::to_string(kMostRuns);
+}
+
+std::string row(const std::string& line, const std::string& median, const std::string& range, const std::string& runs)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "%-16s %9s  %-17s %s\n", line.c_str(), median.c_str(), range.c_str(), runs.c_str());
     return text;
 }
 
-double median(std::vector<double> values)
+// The runs in which others disturbed the line, with how.
+std::string disturbedRuns(const std::vector<RecordedRun>& runs, const MachineStats& stats, std::size_t line)
 {
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+    std::vector<std::string> named;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const LineJudgement& judgement = stats.disturbance[r][line];
+        if (judgement.kind == Disturbance::none)
+            continue;
+        named.push_back(runs[r].record.file + " (" +
+                        (judgement.kind == Disturbance::throttling
+                             ? std::to_string(runs[r].record.lines[line]->throttle.value_or(0)) + " throttling events"
+                             : shareText(judgement.share)) +
+                        ")");
+    }
+    return joined(named, ", ");
 }
 
 } // namespace
@@ -39,10 +70,10 @@ void Progress::show(int run, std::size_t nextLine, double runSeconds, double tot
         return;
     lastDraw_ = totalSeconds;
     std::string text = "run " + std::to_string(run) + "/" + std::to_string(runs_) + "  ";
-    text += nextLine < expected::kLineCount ? std::string(expected::kLines[nextLine].label) : "starting";
+    text += nextLine < kLineCount ? std::string(kLines[nextLine].label) : "starting";
     text += "  " + clock(totalSeconds) + " elapsed";
     if (!durations_.empty()) {
-        const double perRun = median(durations_);
+        const double perRun = medianOf(durations_);
         const double left = std::max(0.0, perRun - runSeconds) + (perRun + pause_) * (runs_ - run);
         text += ", about " + clock(left) + " left";
     }
@@ -52,10 +83,11 @@ void Progress::show(int run, std::size_t nextLine, double runSeconds, double tot
 
 void Progress::pause(int run, double elapsed, int seconds)
 {
-    if (!terminal_)
+    if (!terminal_ || (lastDraw_ >= 0 && elapsed - lastDraw_ < 0.5 && elapsed >= lastDraw_))
         return;
-    std::cout << "\r\033[Kpause before run " << run << "/" << runs_ << "  " << clock(elapsed) << " of "
-              << clock(seconds) << std::flush;
+    lastDraw_ = elapsed;
+    std::cout << "\r\033[Kpause before run " << run << "/" << runs_ << "  " << clock(elapsed) << " of " << clock(seconds)
+              << std::flush;
     drawn_ = true;
 }
 
@@ -77,75 +109,36 @@ void Progress::clear()
     lastDraw_ = -1;
 }
 
-std::optional<int> runsForVerdict(const std::vector<double>& times, double threshold)
-{
-    if (times.size() < 2)
-        return std::nullopt;
-    double mean = 0;
-    for (double t : times)
-        mean += std::log(std::max(t, 0.0005));
-    mean /= static_cast<double>(times.size());
-    double squares = 0;
-    for (double t : times)
-        squares += std::pow(std::log(std::max(t, 0.0005)) - mean, 2);
-    const double sigma = std::sqrt(squares / static_cast<double>(times.size() - 1));
-    // The 95% interval of the shift between two machines of n runs each
-    // must fit within the threshold: 1.96 sigma sqrt(2/n), the rank
-    // estimate's variance pi/3 times the mean's.
-    const double width = std::log1p(threshold);
-    const double n = 2.0 * (3.14159265358979 / 3.0) * std::pow(1.96 * sigma / width, 2);
-    return std::max(4, static_cast<int>(std::ceil(std::min(n, 1e6))));
-}
-
 std::string summaryText(const std::vector<RecordedRun>& runs, int cpus)
 {
-    std::string text;
+    const VerdictSettings settings;
+    Machine machine;
+    machine.cpus = cpus;
+    for (const RecordedRun& run : runs)
+        machine.runs.push_back({run.record.file, run.transcript, run.record.lines});
+    const MachineStats stats = machineStats(machine, false);
+    std::string text = row("line", "median", "fastest..slowest", "runs for " + percentText(settings.threshold));
     std::vector<std::string> disturbed;
-    char row[160];
-    std::snprintf(row, sizeof row, "%-16s %9s  %-17s %s\n", "line", "median", "fastest..slowest", "runs for 2%");
-    text += row;
-    for (std::size_t line = 0; line < expected::kLineCount; ++line) {
-        std::vector<double> times;
-        std::string named; // the runs in which others disturbed the line
-        for (const RecordedRun& run : runs) {
-            const LineResult& result = run.transcript.lines[line];
-            const auto& figures = run.record.lines[line];
-            bool left = false;
-            if (figures) {
-                const session::LineJudgement judgement = session::judgeLine(*figures, line, cpus);
-                if (judgement.kind != session::Disturbance::none) {
-                    left = true;
-                    named += std::string(named.empty() ? "" : ", ") + run.record.file + " (" +
-                             (judgement.kind == session::Disturbance::throttling
-                                  ? std::to_string(figures->throttle.value_or(0)) + " throttling events"
-                                  : format("%.1f%%", judgement.share * 100)) +
-                             ")";
-                }
-            }
-            if (!left && run.transcript.problems.empty() && !result.time.empty())
-                times.push_back(std::strtod(result.time.c_str(), nullptr));
+    for (std::size_t line = 0; line < kLineCount; ++line) {
+        const std::string named = disturbedRuns(runs, stats, line);
+        const LineStats& own = stats.lines[line];
+        std::string median = named.empty() ? "-" : "disturbed", range, needed;
+        if (!stats.fromFlawedRuns && own.runs > 0) {
+            median = format("%.3f s", own.median.seconds);
+            if (own.runs > 1)
+                range = format("%.3f", own.fastest.seconds) + ".." + format("%.3f", own.slowest.seconds);
+            needed = runsNeededText(own.times, settings);
         }
-        std::string medianText = named.empty() ? "-" : "disturbed", range, needed;
-        if (!times.empty()) {
-            medianText = format("%.3f s", median(times));
-            const auto [low, high] = std::minmax_element(times.begin(), times.end());
-            if (times.size() > 1)
-                range = format("%.3f", *low) + ".." + format("%.3f", *high);
-            if (const auto n = runsForVerdict(times, 0.02))
-                needed = "about " + std::to_string(*n);
-        }
-        std::snprintf(row, sizeof row, "%-16s %9s  %-17s %s\n", std::string(expected::kLines[line].label).c_str(),
-                      medianText.c_str(), range.c_str(), needed.c_str());
-        text += row;
+        text += row(std::string(kLines[line].label), median, range, needed);
         if (!named.empty())
-            disturbed.push_back(std::string(expected::kLines[line].label) + ": " + named);
+            disturbed.push_back(std::string(kLines[line].label) + ": " + named);
     }
     if (disturbed.empty())
-        text += "No line disturbed.\n";
-    else {
-        text += "Disturbed (the share of the line's time others took), left out above:\n";
-        for (const std::string& entry : disturbed)
-            text += "  " + entry + "\n";
-    }
+        return text + "No line disturbed.\n";
+    text += "Disturbed (the share of the line's time others took), left out above:\n";
+    for (const std::string& entry : disturbed)
+        text += "  " + entry + "\n";
     return text;
 }
+
+} // namespace cpubench

@@ -2,11 +2,13 @@
 // place on a terminal, one plain line per run elsewhere, and a summary.
 #pragma once
 
-#include "session.h"
+#include "session_record.h"
 #include "transcript.h"
 
 #include <string>
 #include <vector>
+
+namespace cpubench {
 
 class Progress {
 public:
@@ -34,16 +36,14 @@ private:
 
 // One recorded run as the summary sees it.
 struct RecordedRun {
-    session::RunRecord record;
+    RunRecord record;
     Transcript transcript;
 };
 
 // Each line's median and fastest..slowest over the good runs (disturbed
-// lines left out), about how many runs per machine a 2% verdict would need
-// at this spread, and the disturbed lines.
+// lines left out), about how many runs per machine a verdict would need at
+// this spread (what cpubench-compare says of two machines with runs like
+// these), and the disturbed lines.
 std::string summaryText(const std::vector<RecordedRun>& runs, int cpus);
 
-// About how many runs per machine a verdict within `threshold` would need,
-// two machines with this spread of log-times alike: none with fewer than
-// two times.
-std::optional<int> runsForVerdict(const std::vector<double>& times, double threshold);
+} // namespace cpubench

@@ -3,8 +3,11 @@
 # an OpenSSH server of the test's own on 127.0.0.1, with keys made for the
 # test, and an inventory of two hosts that both point at it and a third
 # whose port nothing listens on. One benchmark run per host, from the real
-# Linux tarball; then a second lab run of one host, which must keep the
-# first session beside its own. Nothing is sent to any address but 127.0.0.1.
+# Linux tarball, in batches of one and two hosts: the unreachable host
+# alone, then the other two at the same time. Then a second lab run of the
+# two in one batch, as hosts that share hardware, which must record one
+# after the other and keep the first sessions beside their own. Nothing is
+# sent to any address but 127.0.0.1.
 #
 # Usage: tests/lab-test.sh PACKAGE     (the tarball, or the folder holding it)
 #
@@ -99,11 +102,13 @@ for _ in $(seq 200); do
 done
 $listening || { cat "$work/sshd.log" >&2; echo "$0: sshd did not start" >&2; exit 1; }
 
-cat >"$work/hosts.ini" <<EOF
+# inventory FILE [HOST-VARIABLES]: the three hosts, the unreachable one first.
+inventory() {
+    cat >"$1" <<EOF
 [lab]
-alpha ansible_host=127.0.0.1 ansible_port=$port
-beta ansible_host=127.0.0.1 ansible_port=$port
 gone ansible_host=127.0.0.1 ansible_port=$closed_port
+alpha ansible_host=127.0.0.1 ansible_port=$port ${2:-}
+beta ansible_host=127.0.0.1 ansible_port=$port ${2:-}
 
 [lab:vars]
 ansible_user=$user
@@ -112,21 +117,52 @@ ansible_ssh_common_args=-F /dev/null -o UserKnownHostsFile=/dev/null -o ConnectT
 # Ansible's own working files on the "hosts" stay in the test's folder.
 ansible_remote_tmp=$work/remote-tmp
 EOF
+}
+inventory "$work/hosts.ini"
+inventory "$work/hosts-shared.ini" hardware=one-box
+
+# The batches of a play's log: per batch of the benchmark play, the hosts
+# that ran cpubench-record in each turn, as "alpha beta|..." one batch a line.
+batches() {
+    python3 - "$1" <<'EOF'
+import re, sys
+batches, turn = [], None
+for line in open(sys.argv[1]):
+    if line.startswith("PLAY ["):
+        turn = None
+        if line.startswith("PLAY [Benchmark each host]"):
+            batches.append([])
+    elif line.startswith("TASK ["):
+        turn = [] if line.startswith("TASK [Run cpubench-record]") and batches else None
+        if turn is not None:
+            batches[-1].append(turn)
+    elif turn is not None:
+        found = re.match(r"(?:ok|changed|failed|fatal): \[([^]]+)\]", line)
+        if found:
+            turn.append(found.group(1))
+for batch in batches:
+    print("|".join(" ".join(sorted(turn)) for turn in batch))
+EOF
+}
 
 # The playbook's temporary directories are made in the system's /tmp of the
 # "hosts", which here is this machine's.
 tmpdirs() { find /tmp -maxdepth 1 -name 'cpubench-lab.*' | sort; }
 before=$(tmpdirs)
 
-echo "== the lab playbook over SSH: two hosts and an unreachable one, one run each"
+echo "== the lab playbook over SSH: an unreachable host, then two hosts at once, one run each"
 set +e
 (cd "$work" && ansible-playbook -i hosts.ini "$lab/lab.yml" \
-    -e "package=$package" -e runs=1 -e results=results) 2>&1 | tee "$work/play.log"
+    -e "package=$package" -e runs=1 -e results=results -e '{"batch": [1, 2]}') 2>&1 | tee "$work/play.log"
 status=${PIPESTATUS[0]}
 set -e
 [ "$status" -ne 0 ] || fail "the play ended with status 0 although a host was unreachable"
 grep -q '"msg": "Hosts with a problem: gone: unreachable' "$work/play.log" \
     || fail "the end of the play does not name the unreachable host"
+# A batch of the unreachable host alone (nothing recorded), then one of
+# both others, recording at the same time.
+[ "$(batches "$work/play.log" | tr '\n' ';')" = ";alpha beta;" ] \
+    || fail "not the batches [gone] and [alpha, beta] recording together: $(batches "$work/play.log" | tr '\n' ';')"
 
 results=$work/results
 version=$(basename "$package" | sed -n 's/^cpubench-\(.*\)-linux-x86_64[.]tar[.]gz$/\1/p')
@@ -197,36 +233,44 @@ for host in alpha beta; do
 done
 [ "$(tmpdirs)" = "$before" ] || fail "temporary directories left behind: $(comm -13 <(echo "$before") <(tmpdirs) | tr '\n' ' ')"
 
-# A second lab run, of alpha alone. The folders of this minute and the next
-# two are taken already (as by a lab run of the same minute): its session
-# must go beside them, not into one, and the first session must stay.
+# A second lab run, of alpha and beta (--limit) in one batch as hosts that
+# share hardware. The folders of this minute and the next two are taken
+# already under alpha (as by a lab run of the same minute): the sessions
+# must go beside them, not into one, and the first sessions must stay.
+first_beta=$(sessions beta | head -1)
 taken=()
 for minutes in 0 1 2; do
     taken+=("$results/alpha/$(date -u -d "+$minutes min" +%Y-%m-%dT%H.%MZ)")
 done
 mkdir -p "${taken[@]}"
-echo "== the lab playbook again, alpha alone"
+echo "== the lab playbook again, alpha and beta in one batch, sharing hardware"
 set +e
-(cd "$work" && ansible-playbook -i hosts.ini "$lab/lab.yml" --limit alpha \
-    -e "package=$package" -e runs=1 -e results=results) 2>&1 | tee "$work/play2.log"
+(cd "$work" && ansible-playbook -i hosts-shared.ini "$lab/lab.yml" --limit 'alpha:beta' \
+    -e "package=$package" -e runs=1 -e results=results -e batch=100%) 2>&1 | tee "$work/play2.log"
 status=${PIPESTATUS[0]}
 set -e
 [ "$status" -eq 0 ] || fail "the second lab run ended with status $status"
+[ "$(batches "$work/play2.log" | tr '\n' ';')" = "alpha|beta;" ] \
+    || fail "hosts of one hardware did not record one after the other: $(batches "$work/play2.log" | tr '\n' ';')"
 for folder in "${taken[@]}"; do
     [ -z "$(ls -A "$folder")" ] || fail "the second lab run wrote into $folder, the folder of another lab run"
 done
-[ -n "$first_alpha" ] && [ -f "$first_alpha/run-1.txt" ] && [ -f "$first_alpha/machine.json" ] \
-    || fail "the second lab run did not keep alpha's first session $first_alpha"
-second_alpha=$(sessions alpha | grep -vxF "$first_alpha" || true)
-if [ "$(echo "$second_alpha" | grep -c .)" -ne 1 ]; then
-    fail "alpha: not one new session folder but: $second_alpha"
-else
-    [[ $(basename "$second_alpha") =~ Z-2$ ]] \
-        || fail "alpha: the new session is not named after the taken folder: $second_alpha"
-    check_session alpha "$second_alpha"
-    grep -qF "Newest session compared: $(basename "$second_alpha") for alpha" "$results/report.txt" \
-        || fail "the second report does not compare alpha's new session"
-fi
+for host in alpha beta; do
+    first=$first_alpha
+    [ "$host" = alpha ] || first=$first_beta
+    [ -n "$first" ] && [ -f "$first/run-1.txt" ] && [ -f "$first/machine.json" ] \
+        || fail "the second lab run did not keep $host's first session $first"
+    second=$(sessions "$host" | grep -vxF "$first" || true)
+    if [ "$(echo "$second" | grep -c .)" -ne 1 ]; then
+        fail "$host: not one new session folder but: $second"
+    else
+        [[ $(basename "$second") =~ Z-2$ ]] \
+            || fail "$host: the new session is not named after the taken folder: $second"
+        check_session "$host" "$second"
+        grep -qF "Newest session compared: $(basename "$second") for alpha, beta" "$results/report.txt" \
+            || fail "the second report does not compare $host's new session"
+    fi
+done
 [ "$(tmpdirs)" = "$before" ] || fail "temporary directories left behind by the second lab run"
 
 if [ $failures -ne 0 ]; then

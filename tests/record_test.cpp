@@ -4,8 +4,13 @@
 // Most tests run a stand-in benchmark (standin/fake_bench.c) that prints a
 // saved transcript, so that a run takes a second instead of a minute.
 #include "child_process.h"
-#include "machine.h"
-#include "session.h"
+#include "comparison.h"
+#include "disturbance.h"
+#include "files.h"
+#include "idle_runs.h"
+#include "machine_info.h"
+#include "report.h"
+#include "session_record.h"
 #include "transcript.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +29,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using namespace cpubench;
 
 const std::string kIdleRun = std::string(CPUBENCH_TEST_DATA) + "/idle-runs/run-1.txt";
 
@@ -105,10 +112,10 @@ std::vector<fs::path> sessions(const fs::path& dir)
     return found;
 }
 
-session::SessionRecord readRecord(const fs::path& folder)
+SessionRecord readRecord(const fs::path& folder)
 {
-    session::SessionRecord record;
-    EXPECT_EQ(session::parseRecord(readFile(folder / "session.json"), record), "");
+    SessionRecord record;
+    EXPECT_FALSE(parseRecord(readFile(folder / "session.json"), record));
     return record;
 }
 
@@ -166,14 +173,14 @@ TEST(Record, SessionsHoldTheBenchmarksOutputUnchangedAndAddUp)
     for (const char* file : {"run-1.txt", "run-2.txt"})
         EXPECT_EQ(readFile(one[0] / file), direct.output) << file;
     MachineInfo info;
-    ASSERT_EQ(parseMachineInfo(readFile(one[0] / "machine.json"), info), "");
+    ASSERT_FALSE(parseMachineInfo(readFile(one[0] / "machine.json"), info));
     EXPECT_FALSE(info.processor.empty());
     EXPECT_GE(info.logicalCpus.value_or(0), 1);
     EXPECT_FALSE(info.kernel.empty());
     // Another program than the package's own: no cpubench version claimed.
     EXPECT_TRUE(info.cpubenchVersion.empty());
-    const session::SessionRecord made = readRecord(one[0]);
-    EXPECT_EQ(made.state, session::SessionState::complete);
+    const SessionRecord made = readRecord(one[0]);
+    EXPECT_EQ(made.state, SessionState::complete);
     EXPECT_EQ(made.pauseSeconds, 1);
     ASSERT_EQ(made.runs.size(), 2u);
     for (const auto& line : made.runs[1].lines)
@@ -207,7 +214,7 @@ TEST(Record, RealBenchmarkAsItRunsDirectly)
     const fs::path folder = sessions(dir).at(0);
     EXPECT_EQ(withoutTimes(readFile(folder / "run-1.txt")), withoutTimes(readFile(kIdleRun)));
     MachineInfo info;
-    ASSERT_EQ(parseMachineInfo(readFile(folder / "machine.json"), info), "");
+    ASSERT_FALSE(parseMachineInfo(readFile(folder / "machine.json"), info));
     EXPECT_NE(info.gmp.find("libgmp.so.10"), std::string::npos);
     EXPECT_TRUE(std::regex_match(info.gmpVersion, std::regex(R"(\d+\.\d+(\.\d+)?)"))) << info.gmpVersion;
     EXPECT_TRUE(std::regex_match(info.glibc, std::regex(R"(2\.\d+)"))) << info.glibc;
@@ -225,12 +232,12 @@ TEST(Record, DisturbedLinesAreNamedAndLeftOut)
                   0);
     }
     const fs::path folder = sessions(dir).at(0);
-    const session::SessionRecord made = readRecord(folder);
+    const SessionRecord made = readRecord(folder);
     ASSERT_EQ(made.runs.size(), 1u);
-    for (std::size_t line = 0; line < expected::kLineCount; ++line) {
+    for (std::size_t line = 0; line < kLineCount; ++line) {
         ASSERT_TRUE(made.runs[0].lines[line].has_value());
-        const session::LineJudgement judged = session::judgeLine(*made.runs[0].lines[line], line, made.cpus);
-        EXPECT_EQ(judged.kind, session::Disturbance::load) << expected::kLines[line].label;
+        const LineJudgement judged = judgeLine(*made.runs[0].lines[line], line, made.cpus);
+        EXPECT_EQ(judged.kind, Disturbance::load) << kLines[line].label;
     }
 
     const Outcome text = run({CPUBENCH_COMPARE_EXE, dir.string()});
@@ -279,11 +286,11 @@ TEST(Record, InterruptedRecordingKeepsWhatItHas)
     const std::string partial = readFile(folder / "run-2.partial.txt");
     EXPECT_LT(partial.size(), whole.size());
     EXPECT_EQ(whole.compare(0, partial.size(), partial), 0);
-    const session::SessionRecord made = readRecord(folder);
-    EXPECT_EQ(made.state, session::SessionState::incomplete);
+    const SessionRecord made = readRecord(folder);
+    EXPECT_EQ(made.state, SessionState::incomplete);
     EXPECT_EQ(made.reason, "stopped by SIGINT during run 2 of 5");
     ASSERT_EQ(made.runs.size(), 2u);
-    EXPECT_EQ(made.runs[1].status, session::RunStatus::interrupted);
+    EXPECT_EQ(made.runs[1].status, RunStatus::interrupted);
 
     const Outcome compared = run({CPUBENCH_COMPARE_EXE, "--json", dir.string()});
     EXPECT_EQ(compared.status, 1);
@@ -310,6 +317,37 @@ TEST(Record, InterruptedRecordingKeepsWhatItHas)
     EXPECT_EQ(readRecord(pausedFolder).reason, "stopped by SIGINT after run 1 of 2");
 }
 
+// The summary's runs for a verdict are what cpubench-compare says of two
+// machines with these runs: enough where it calls them the same, else its
+// runs needed.
+TEST(Record, RunsForAVerdictAsTheComparisonCountsThem)
+{
+    const std::vector<std::string> idle = idleRuns();
+    std::vector<RecordedRun> runs;
+    Machine machine;
+    for (std::size_t r = 0; r < 6; ++r) {
+        RecordedRun run;
+        run.record.file = "run-" + std::to_string(r + 1) + ".txt";
+        run.transcript = readTranscript(idle.at(r));
+        runs.push_back(run);
+        machine.runs.push_back({run.record.file, run.transcript});
+    }
+    std::istringstream summary(summaryText(runs, 2));
+    std::string header;
+    std::getline(summary, header);
+    EXPECT_NE(header.find("runs for 2%"), std::string::npos) << header;
+    const Comparison twins = compare({machine, machine});
+    for (std::size_t line = 0; line < kLineCount; ++line) {
+        std::string row;
+        std::getline(summary, row);
+        const RatioEstimate& estimate = *twins.stats[1].lines[line].estimate;
+        const std::string expected = estimate.verdict == Verdict::same ? "6 (enough)"
+                                     : estimate.runsNeeded            ? "about " + std::to_string(*estimate.runsNeeded)
+                                                                      : "over 50";
+        EXPECT_EQ(row.substr(row.size() - expected.size()), expected) << row;
+    }
+}
+
 TEST(Record, FaultsKeepEverythingAndSaySo)
 {
     const fs::path dir = scratch("faults");
@@ -321,7 +359,7 @@ TEST(Record, FaultsKeepEverythingAndSaySo)
     const fs::path slowFolder = sessions(dir / "slow").at(0);
     EXPECT_TRUE(fs::exists(slowFolder / "run-1.partial.txt"));
     EXPECT_TRUE(fs::exists(slowFolder / "run-2.partial.txt"));
-    EXPECT_EQ(readRecord(slowFolder).runs.at(0).status, session::RunStatus::timedOut);
+    EXPECT_EQ(readRecord(slowFolder).runs.at(0).status, RunStatus::timedOut);
 
     // A wrong value: the run is kept, the status says so.
     std::string wrong = readFile(kIdleRun);

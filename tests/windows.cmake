@@ -50,7 +50,7 @@ endforeach()
 
 # cpubench-compare's tests; the one that runs the executable is Linux only.
 add_executable(compare_tests compare_test.cpp verdict_test.cpp history_test.cpp)
-target_link_libraries(compare_tests PRIVATE cpubench_compare_lib GTest::gtest_main)
+target_link_libraries(compare_tests PRIVATE cpubench_write GTest::gtest_main)
 # Wine shows the build machine's root as drive Z:.
 target_compile_definitions(compare_tests PRIVATE CPUBENCH_TEST_DATA="Z:${CMAKE_CURRENT_SOURCE_DIR}/data")
 add_test(NAME compare COMMAND compare_tests)

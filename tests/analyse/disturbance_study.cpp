@@ -7,7 +7,7 @@
 // folder). Its sessions are judged in name order, each against the ones
 // before it and every session of the --history folders, by the new rule
 // (cpubench::analyse::judgeSession) and by the recorder's fixed threshold
-// (session::judgeLine); with --alone each session by itself, as a machine's
+// (cpubench::judgeLine); with --alone each session by itself, as a machine's
 // first session is judged. --set changes one of the rule's constants
 // (cpubench::analyse::Rule, by its member's name) to see what it does. Then it counts, over the lines of every run:
 //   - the lines each rule names whose time lies within the line's usual
@@ -46,9 +46,9 @@ double median(std::vector<double> values)
 
 // The line's spread over all the sessions given: the rule's estimator
 // (an::LineJudgement::timeSpread) on all of them at once.
-std::array<double, expected::kLineCount> spreads(const std::vector<Session>& sessions)
+std::array<double, cpubench::kLineCount> spreads(const std::vector<Session>& sessions)
 {
-    std::array<double, expected::kLineCount> result{};
+    std::array<double, cpubench::kLineCount> result{};
     if (sessions.empty())
         return result;
     std::vector<an::SessionInput> all;
@@ -56,7 +56,7 @@ std::array<double, expected::kLineCount> spreads(const std::vector<Session>& ses
         if (s.input.cpus == sessions.front().input.cpus)
             all.push_back(s.input);
     const an::SessionJudgement j = an::judgeSession(all.front(), {all.begin() + 1, all.end()});
-    for (std::size_t line = 0; line < expected::kLineCount; ++line)
+    for (std::size_t line = 0; line < cpubench::kLineCount; ++line)
         result[line] = j.lines[line].timeSpread;
     return result;
 }
@@ -155,15 +155,15 @@ int main(int argc, char** argv)
                 "xall", "share", "usual", "spr", "new rule", "today");
     for (const fs::path& dir : dirs) {
         const std::vector<Session> sessions = readFolder(dir);
-        const std::array<double, expected::kLineCount> spread = spreads(sessions);
+        const std::array<double, cpubench::kLineCount> spread = spreads(sessions);
         std::printf("%s: %zu sessions; each line's spread within a session:", dir.string().c_str(), sessions.size());
-        for (std::size_t line = 0; line < expected::kLineCount; ++line)
-            std::printf("%s %s %.1f%%", line ? "," : "", std::string(expected::kLines[line].label).c_str(),
+        for (std::size_t line = 0; line < cpubench::kLineCount; ++line)
+            std::printf("%s %s %.1f%%", line ? "," : "", std::string(cpubench::kLines[line].label).c_str(),
                         100 * spread[line]);
         std::printf("\n");
         // Each line's median over every run of every session given.
-        std::array<double, expected::kLineCount> overall{};
-        for (std::size_t line = 0; line < expected::kLineCount; ++line) {
+        std::array<double, cpubench::kLineCount> overall{};
+        for (std::size_t line = 0; line < cpubench::kLineCount; ++line) {
             std::vector<double> times;
             for (const Session& s : sessions)
                 for (const auto& run : s.times)
@@ -178,7 +178,7 @@ int main(int argc, char** argv)
             const an::SessionJudgement judged =
                 an::judgeSession(s.input, alone ? std::vector<an::SessionInput>{} : earlier, rule);
             earlier.push_back(s.input);
-            for (std::size_t line = 0; line < expected::kLineCount; ++line) {
+            for (std::size_t line = 0; line < cpubench::kLineCount; ++line) {
                 const an::LineJudgement& lj = judged.lines[line];
                 ++c.sessionLines;
                 c.weakLines += lj.weakness != an::Weakness::none ? 1 : 0;
@@ -195,8 +195,8 @@ int main(int argc, char** argv)
                     const an::RunJudgement& j = lj.runs[r];
                     const bool named = j.finding != an::Finding::none;
                     const bool today = s.record.cpus > 0 &&
-                                       session::judgeLine(*figures, line, s.record.cpus).kind !=
-                                           session::Disturbance::none;
+                                       cpubench::judgeLine(*figures, line, s.record.cpus).kind !=
+                                           cpubench::Disturbance::none;
                     // Against the session's other runs, and whether that is within the usual spread.
                     std::vector<double> others;
                     for (std::size_t o = 0; o < s.times.size(); ++o)
@@ -233,7 +233,7 @@ int main(int argc, char** argv)
                     std::printf("%-34s %-5s %-16s %7.3f %6s %6.3f %5.1f%% %5.1f%% %6.1f  %-22s %s%s%s%s\n",
                                 s.name.substr(s.name.size() > 34 ? s.name.size() - 34 : 0).c_str(),
                                 s.record.runs[r].file.substr(0, 5).c_str(),
-                                std::string(expected::kLines[line].label).c_str(), *time,
+                                std::string(cpubench::kLines[line].label).c_str(), *time,
                                 xsess ? std::to_string(*xsess).substr(0, 5).c_str() : "-", vsAll,
                                 100 * j.share.value_or(0), 100 * j.usualShare, j.shareSpreads, findingName(j),
                                 today ? "named" : "-", within && (named || today) ? "  within-spread" : "",

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "disturbance.h"
-#include "session.h"
+#include "session_record.h"
 #include "transcript.h"
 
 #include <algorithm>
@@ -25,9 +25,9 @@ namespace an = cpubench::analyse;
 
 struct Session {
     std::string name; // folder/session
-    session::SessionRecord record;
+    cpubench::SessionRecord record;
     // [run][line]: the time printed, when the run is complete with exact values
-    std::vector<std::array<std::optional<double>, expected::kLineCount>> times;
+    std::vector<std::array<std::optional<double>, cpubench::kLineCount>> times;
     an::SessionInput input;
 };
 
@@ -41,23 +41,22 @@ inline std::optional<Session> readSession(const fs::path& dir, const std::string
 {
     Session s;
     s.name = name;
-    const std::string error = session::parseRecord(readFile(dir / session::kRecordFile), s.record);
-    if (!error.empty()) {
-        std::fprintf(stderr, "%s: %s\n", dir.string().c_str(), error.c_str());
+    if (cpubench::parseRecord(readFile(dir / cpubench::kRecordFile), s.record)) {
+        std::fprintf(stderr, "%s: session.json unreadable\n", dir.string().c_str());
         return std::nullopt;
     }
     s.input.cpus = s.record.cpus;
-    s.input.lines.resize(expected::kLineCount);
-    for (std::size_t line = 0; line < expected::kLineCount; ++line)
-        s.input.lines[line].threads = session::kLineThreads[line];
-    for (const session::RunRecord& run : s.record.runs) {
-        std::array<std::optional<double>, expected::kLineCount> times{};
-        const Transcript transcript = readTranscript(readFile(dir / run.file));
-        const bool good = run.status == session::RunStatus::complete && transcript.problems.empty();
-        for (std::size_t line = 0; line < expected::kLineCount; ++line) {
+    s.input.lines.resize(cpubench::kLineCount);
+    for (std::size_t line = 0; line < cpubench::kLineCount; ++line)
+        s.input.lines[line].threads = cpubench::kLines[line].threads;
+    for (const cpubench::RunRecord& run : s.record.runs) {
+        std::array<std::optional<double>, cpubench::kLineCount> times{};
+        const cpubench::Transcript transcript = cpubench::readTranscript(readFile(dir / run.file));
+        const bool good = run.status == cpubench::RunStatus::complete && transcript.problems.empty();
+        for (std::size_t line = 0; line < cpubench::kLineCount; ++line) {
             an::LineRun entry;
-            if (good && !transcript.lines[line].time.empty())
-                times[line] = entry.time = std::strtod(transcript.lines[line].time.c_str(), nullptr);
+            if (good && transcript.lines[line].time)
+                times[line] = entry.time = transcript.lines[line].time->seconds;
             if (const auto& f = run.lines[line])
                 entry.figures = an::Figures{f->seconds, f->otherCpu, f->steal, f->runDelay, f->throttle};
             s.input.lines[line].runs.push_back(entry);
@@ -70,14 +69,14 @@ inline std::optional<Session> readSession(const fs::path& dir, const std::string
 inline std::vector<Session> readFolder(const fs::path& dir)
 {
     std::vector<Session> sessions;
-    if (fs::exists(dir / session::kRecordFile)) {
+    if (fs::exists(dir / cpubench::kRecordFile)) {
         if (auto s = readSession(dir, dir.filename().string()))
             sessions.push_back(std::move(*s));
         return sessions;
     }
     std::vector<fs::path> folders;
     for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_directory() && fs::exists(entry.path() / session::kRecordFile))
+        if (entry.is_directory() && fs::exists(entry.path() / cpubench::kRecordFile))
             folders.push_back(entry.path());
     // Session names sort by their start; -2, -3 ... after the plain name.
     std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {

@@ -1,0 +1,90 @@
+// A comparison of machines: per machine and result line, the median,
+// fastest and slowest time of its good runs; ratios to the baseline (the
+// first machine), each with its interval and verdict; one summary figure
+// per machine; the log fingerprint groups; and what the notes and the
+// problems tell, as typed findings that the writers put into words.
+#pragma once
+
+#include "read.h"
+#include "summaries.h"
+#include "verdict.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace cpubench {
+
+// The machines (with their runs, when not all of the machine's runs that
+// print a fingerprint print this one) whose runs print one log fingerprint.
+struct FingerprintGroup {
+    struct Member {
+        std::size_t machine;
+        std::vector<std::size_t> runs;
+        bool whole; // all the machine's runs with a fingerprint print this one
+    };
+    std::vector<std::string> values;
+    std::vector<Member> members;
+};
+
+// What the comparison tells beside the table, in the order it is told.
+struct ComparisonNote {
+    enum class Kind {
+        infoUnusable,      // machines[machine].infoError: compared without its description
+        read,              // machines[machine].notes[index]
+        recordUnusable,    // machines[machine].recordError: compared without the recorder's figures
+        disturbed,         // line `line` of run `run`: stats[machine].disturbance[run][line]
+        runsLeftOut,       // the machine's runs not used (stats[machine].used)
+        noGoodRun,         // none of the machine's runs is complete with exact values
+        newestSessions,    // the session compared of each machine read from a history
+        mixedFingerprints, // the machine's runs print several log fingerprints
+        undecided,         // the machine's undecided rows against the baseline
+        outlier,           // stats[machine].lines[line].outliers[index]
+    };
+    Kind kind;
+    std::size_t machine = 0, run = 0, line = 0, index = 0;
+};
+
+// A wrong value or an incomplete run, or a recorded session that did not
+// run to its end.
+struct ComparisonProblem {
+    enum class Kind {
+        run,               // machines[machine].runs[run].transcript.problems[index]
+        incompleteSession, // machines[machine].recording is not complete
+    };
+    Kind kind;
+    std::size_t machine = 0, run = 0, index = 0;
+};
+
+struct Comparison {
+    VerdictSettings settings;
+    bool keepDisturbed = false;
+    std::vector<Machine> machines;   // the first is the baseline
+    std::vector<MachineStats> stats; // one per machine
+    std::vector<FingerprintGroup> groups;
+    std::vector<ComparisonProblem> problems;
+    std::vector<ComparisonNote> notes;
+    bool severalRuns = false; // some machine has more than one run
+};
+
+// The rows a machine's verdicts are corrected for: the nine lines and the summary.
+inline constexpr std::size_t kRows = kLineCount + 1;
+// From this many runs per machine on, the rows are judged together: each
+// at 99.5% for 95% over the ten, so that a machine compared with itself
+// shows a false + or - in about one comparison in twenty, not one in five.
+// With fewer runs that level cannot be reached (at five runs the smallest
+// two-sided p is 2/252) or finds less than five runs judged row by row do:
+// measured on real runs, a 10% slowdown is found on 78% of the lines at
+// five runs row by row, 56% at six and 72% at seven together, 84% at eight.
+inline constexpr std::size_t kRowsTogetherRuns = 8;
+
+Comparison compare(std::vector<Machine> machines, const VerdictSettings& settings = {}, bool keepDisturbed = false);
+
+// The settings each row of a machine with `baseRuns` and `otherRuns` runs is
+// judged at: the level divided among the rows when that level can still be
+// reached with so many runs, else the level itself.
+VerdictSettings rowSettings(std::size_t baseRuns, std::size_t otherRuns, const VerdictSettings& settings);
+// The level each row is judged at when the rows are judged together.
+double togetherLevel(const VerdictSettings& settings);
+
+} // namespace cpubench

@@ -1,0 +1,145 @@
+// The whole comparison as one JSON document (write.h): every machine's runs
+// with their parsed values, times and findings, its statistics, marks and
+// problems. The manual page describes its structure.
+#include "write.h"
+
+#include "escape.h"
+#include "json_values.h"
+#include "numbers.h"
+#include "phrases.h"
+
+namespace cpubench {
+
+namespace {
+
+using nlohmann::json;
+
+// What the recorder saw while the line ran, and whether that makes it
+// disturbed.
+json recordedJson(const LineFigures& figures, const LineJudgement& judgement)
+{
+    json entry = figuresJson(figures);
+    const char* by = disturbanceName(judgement.kind);
+    entry["lost_share"] = judgement.share;
+    entry["disturbed"] = by == nullptr ? json(nullptr) : json(by);
+    return entry;
+}
+
+json runJson(const Run& run, bool used, const std::array<LineJudgement, kLineCount>& judgements)
+{
+    json lines = json::array();
+    for (std::size_t line = 0; line < kLineCount; ++line) {
+        const LineResult& result = run.transcript.lines[line];
+        json entry = {{"line", lineLabel(line)},
+                      {"present", result.present},
+                      {"values", result.values},
+                      {"time", result.time ? json(result.time->seconds) : json(nullptr)},
+                      {"mark", markName(result.mark)}};
+        if (result.outOfMemory)
+            entry["out_of_memory"] = true;
+        if (run.figures[line])
+            entry["recorded"] = recordedJson(*run.figures[line], judgements[line]);
+        lines.push_back(entry);
+    }
+    json problems = json::array(), findings = json::array();
+    for (const TranscriptProblem& problem : run.transcript.problems) {
+        problems.push_back(problemText(problem));
+        findings.push_back(findingJson(problem));
+    }
+    return {{"name", run.name},
+            {"used", used},
+            {"complete", run.transcript.good()},
+            {"problems", problems},
+            {"findings", findings},
+            {"lines", lines}};
+}
+
+json statsJson(const Machine& machine, const LineStats& stats, std::size_t line, const VerdictSettings& settings)
+{
+    json entry = {{"line", lineLabel(line)}, {"runs", stats.runs}, {"mark", markName(stats.mark)}};
+    if (stats.runs > 0) {
+        entry["median"] = stats.median.seconds;
+        entry["fastest"] = stats.fastest.seconds;
+        entry["slowest"] = stats.slowest.seconds;
+    } else
+        entry["median"] = entry["fastest"] = entry["slowest"] = nullptr;
+    entry["ratio"] = nullable(stats.ratio);
+    entry["median_ratio"] = nullable(stats.medianRatio);
+    addEstimate(entry, stats.estimate, settings);
+    json far = json::array();
+    for (const Outlier& outlier : stats.outliers)
+        far.push_back({{"run", machine.runs[stats.timeRuns[outlier.index]].name}, {"factor", outlier.factor}});
+    entry["outliers"] = far;
+    if (kLines[line].kind == Values::fingerprint) {
+        json groups = json::array();
+        for (std::size_t group : stats.groups)
+            groups.push_back(groupName(group));
+        entry["fingerprints"] = groups;
+    }
+    return entry;
+}
+
+json machineJson(const Comparison& c, std::size_t m)
+{
+    const Machine& machine = c.machines[m];
+    const MachineStats& stats = c.stats[m];
+    json runs = json::array();
+    for (std::size_t r = 0; r < machine.runs.size(); ++r)
+        runs.push_back(runJson(machine.runs[r], stats.used[r], stats.disturbance[r]));
+    json lines = json::array();
+    for (std::size_t line = 0; line < kLineCount; ++line)
+        lines.push_back(statsJson(machine, stats.lines[line], line, c.settings));
+    json summary = {{"ratio", nullable(stats.summary.ratio)}, {"median_ratio", nullable(stats.summary.medianRatio)}};
+    addEstimate(summary, stats.summary.estimate, c.settings);
+    return {{"name", machine.name},
+            {"source", machine.source},
+            {"session", textOrNull(machine.newestSession)},
+            {"info", infoJson(machine.info)},
+            {"info_error", machine.infoError ? json(readIssueText(*machine.infoError)) : json(nullptr)},
+            {"flagged", stats.flagged},
+            {"from_flawed_runs", stats.fromFlawedRuns},
+            {"runs", runs},
+            {"statistics", lines},
+            {"summary", m == 0 ? json(nullptr) : summary},
+            // The level each of its rows was judged at, and whether its ten
+            // rows were judged together.
+            {"row_level", m == 0 ? json(nullptr) : json(stats.rowLevel)},
+            {"rows_together", m == 0 ? json(nullptr) : json(stats.rowsTogether)}};
+}
+
+json settingsJson(const Comparison& c)
+{
+    json summaryLines = json::array();
+    for (const ResultLine& line : kLines)
+        if (line.inSummary)
+            summaryLines.push_back(std::string(line.label));
+    return {{"level", c.settings.level},
+            {"threshold", c.settings.threshold},
+            {"method", comparisonMethod()},
+            {"summary_lines", summaryLines},
+            // From this many runs per machine the ten rows are judged together.
+            {"rows_together_runs", kRowsTogetherRuns}};
+}
+
+} // namespace
+
+void writeJson(std::ostream& out, const Comparison& c)
+{
+    json machines = json::array();
+    for (std::size_t m = 0; m < c.machines.size(); ++m)
+        machines.push_back(machineJson(c, m));
+    json groups = json::array();
+    for (std::size_t g = 0; g < c.groups.size(); ++g)
+        groups.push_back({{"name", groupName(g)}, {"values", c.groups[g].values}, {"members", memberTexts(c, c.groups[g])}});
+    const json document = {{"baseline", c.machines.empty() ? json(nullptr) : json(c.machines[0].name)},
+                           {"settings", settingsJson(c)},
+                           {"lines", lineLabels()},
+                           {"machines", machines},
+                           {"fingerprints", groups},
+                           {"problems", problemTexts(c)},
+                           {"notes", noteTexts(c)},
+                           {"complete", c.problems.empty()}};
+    writeDocument(out, document);
+}
+
+} // namespace cpubench

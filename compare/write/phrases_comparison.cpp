@@ -1,0 +1,308 @@
+// The comparison's sentences (phrases.h).
+#include "phrases.h"
+
+#include "join.h"
+#include "numbers.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace cpubench {
+
+namespace {
+
+using Kind = ComparisonNote::Kind;
+
+std::vector<std::string> runNames(const Machine& machine, const std::vector<std::size_t>& runs)
+{
+    std::vector<std::string> names;
+    for (const std::size_t r : runs)
+        names.push_back(machine.runs[r].name);
+    return names;
+}
+
+std::string disturbedText(const Comparison& c, const ComparisonNote& note)
+{
+    const Run& run = c.machines[note.machine].runs[note.run];
+    const LineJudgement& judgement = c.stats[note.machine].disturbance[note.run][note.line];
+    const std::string what =
+        judgement.kind == Disturbance::throttling
+            ? std::to_string(run.figures[note.line]->throttle.value_or(0)) + " thermal throttling event(s)"
+            : "others took " + shareText(judgement.share) + " of its time";
+    return "disturbed: " + run.name + ": " + lineLabel(note.line) + ": " + what +
+           (c.keepDisturbed ? " (kept in the statistics by --keep-disturbed)"
+                            : "; left out of the statistics (--keep-disturbed keeps it)");
+}
+
+std::string runsLeftOutText(const Machine& machine)
+{
+    std::vector<std::string> names;
+    for (const Run& run : machine.runs)
+        if (!run.transcript.good())
+            names.push_back(run.name);
+    return machine.name + ": left out of its statistics: " + joined(names, ", ");
+}
+
+// Which session of each machine read from a history is compared.
+std::string newestSessionsText(const Comparison& c)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> bySession;
+    for (const Machine& machine : c.machines) {
+        if (machine.newestSession.empty())
+            continue;
+        auto at = std::find_if(bySession.begin(), bySession.end(),
+                               [&](const auto& entry) { return entry.first == machine.newestSession; });
+        if (at == bySession.end())
+            at = bySession.insert(bySession.end(), {machine.newestSession, {}});
+        at->second.push_back(machine.name);
+    }
+    std::vector<std::string> parts;
+    for (const auto& [session, names] : bySession)
+        parts.push_back(session + " for " + joined(names, ", "));
+    return "Newest session compared: " + joined(parts, "; ");
+}
+
+std::string mixedFingerprintsText(const Comparison& c, std::size_t m)
+{
+    std::vector<std::string> parts;
+    for (const std::size_t g : c.stats[m].lines[0].groups)
+        for (const FingerprintGroup::Member& member : c.groups[g].members)
+            if (member.machine == m)
+                parts.push_back(groupName(g) + ": " + joined(runNames(c.machines[m], member.runs), ", "));
+    return c.machines[m].name + ": its runs differ in the log fingerprint, so they did not all run the same "
+                                "program on the same C library (" + joined(parts, "; ") + ")";
+}
+
+// The machine's undecided rows grouped by the reason; where it can be told,
+// each row's count of runs per machine that would decide follows it in
+// brackets.
+std::string undecidedText(const Comparison& c, std::size_t m)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> reasons;
+    bool counted = false;
+    std::size_t judged = 0, undecided = 0;
+    const auto add = [&](const std::optional<RatioEstimate>& estimate, const std::string& row) {
+        judged += estimate ? 1 : 0;
+        if (!estimate || estimate->verdict != Verdict::undecided)
+            return;
+        ++undecided;
+        std::string item = row;
+        RatioEstimate bare = *estimate;
+        if (estimate->doubt == Doubt::tooMuchSpread || estimate->doubt == Doubt::smallDifference) {
+            bare.runsNeeded.reset();
+            if (estimate->runsNeeded) {
+                item += " (" + std::to_string(*estimate->runsNeeded) + ")";
+                counted = true;
+            }
+        }
+        const std::string reason = doubtText(bare, c.settings);
+        auto at = std::find_if(reasons.begin(), reasons.end(), [&](const auto& r) { return r.first == reason; });
+        if (at == reasons.end())
+            at = reasons.insert(reasons.end(), {reason, {}});
+        at->second.push_back(item);
+    };
+    for (std::size_t line = 0; line < kLineCount; ++line)
+        add(c.stats[m].lines[line].estimate, lineLabel(line));
+    add(c.stats[m].summary.estimate, "the summary");
+    std::string text = c.machines[m].name + ": undecided";
+    if (reasons.size() == 1 && undecided == judged && !counted)
+        text += " on every line: " + reasons[0].first;
+    else
+        for (std::size_t i = 0; i < reasons.size(); ++i)
+            text += std::string(i == 0 ? ", " : "; ") + reasons[i].first + ": " + joined(reasons[i].second, ", ");
+    if (counted)
+        text += "; in brackets, about how many runs per machine would decide";
+    return text + ".";
+}
+
+std::string outlierText(const Comparison& c, const ComparisonNote& note)
+{
+    const Machine& machine = c.machines[note.machine];
+    const LineStats& stats = c.stats[note.machine].lines[note.line];
+    const Outlier& outlier = stats.outliers[note.index];
+    const Run& run = machine.runs[stats.timeRuns[outlier.index]];
+    return run.name + ": " + lineLabel(note.line) + " took " + timeText(*run.transcript.lines[note.line].time) +
+           " s, " + format("%.2f", outlier.factor) + " times the median of " + machine.name +
+           "'s other runs; the host may have been busy (the run stays in the statistics, which a single run moves "
+           "little).";
+}
+
+std::string noteText(const Comparison& c, const ComparisonNote& note)
+{
+    const Machine& machine = c.machines[note.machine];
+    switch (note.kind) {
+    case Kind::infoUnusable:
+        return readIssueText(*machine.infoError) + "; the machine's runs are compared without its description";
+    case Kind::read: {
+        const ReadIssue& issue = machine.notes[note.index];
+        return (issue.kind == ReadIssue::Kind::file ? "left out: " : "") + readIssueText(issue);
+    }
+    case Kind::recordUnusable: return recordNoteText(*machine.recordError);
+    case Kind::disturbed: return disturbedText(c, note);
+    case Kind::runsLeftOut: return runsLeftOutText(machine);
+    case Kind::noGoodRun:
+        return machine.name + ": no run is complete with exact values; its figures come from all its runs and are "
+                              "not to be trusted";
+    case Kind::newestSessions: return newestSessionsText(c);
+    case Kind::mixedFingerprints: return mixedFingerprintsText(c, note.machine);
+    case Kind::undecided: return undecidedText(c, note.machine);
+    case Kind::outlier: return outlierText(c, note);
+    }
+    return "";
+}
+
+// The legend's sentence on the ratio and its verdict.
+std::string ratioLegend(const Comparison& c, bool words, const std::string& level)
+{
+    const std::string threshold = percentText(c.settings.threshold);
+    const std::string ratio =
+        std::string(c.severalRuns ? "Ratio = the median of the ratios of each run's time to each of "
+                                  : "Ratio = time / time of ") +
+        c.machines[0].name + (c.severalRuns ? "'s runs" : "") + ": lower is faster. After it the verdict: ";
+    const std::string meaning = " (a difference at " + level + " confidence, beyond " + threshold + "), ";
+    if (words)
+        return ratio + "slower, faster" + meaning + "same (within " + threshold +
+               "), undecided (see the notes); under it the ratio's " + level + " confidence interval.";
+    return ratio + "+ slower, - faster" + meaning + "= the same (within " + threshold +
+           "), ? undecided (see the notes); then the ratio's " + level + " confidence interval where the table has "
+           "room.";
+}
+
+// The legend's sentences on how the rows are judged: together, each by
+// itself, or some machines so and the others so.
+void rowsLegend(const Comparison& c, bool together, bool alone, std::vector<std::string>& legend)
+{
+    const std::string runs = std::to_string(kRowsTogetherRuns);
+    if (together)
+        legend.push_back(std::string(alone ? "Machines with " + runs + " runs or more: their" : "Each machine's") +
+                         " ten rows are judged together, each at " + percentText(togetherLevel(c.settings)) +
+                         ", so that a machine compared with itself shows a false + or - in some row at most 1 time "
+                         "in 20.");
+    if (alone && c.severalRuns)
+        legend.push_back(std::string(together ? "The others'" : "Each") + " row is judged by itself (" + runs +
+                         " runs per machine judge the ten rows together): a row is false at most 1 time in 20, but "
+                         "some false + or - shows in about 1 comparison in 5 of a machine with itself.");
+}
+
+std::string goodRunsLegend(const Comparison& c)
+{
+    std::vector<std::string> runs;
+    for (std::size_t m = 0; m < c.machines.size(); ++m) {
+        const std::size_t good = c.stats[m].goodRuns(), all = c.machines[m].runs.size();
+        runs.push_back(c.machines[m].name + " " + std::to_string(good) +
+                       (good != all ? " of " + std::to_string(all) : ""));
+    }
+    return "Good runs: " + joined(runs, ", ") + ".";
+}
+
+} // namespace
+
+std::vector<std::string> noteTexts(const Comparison& c)
+{
+    std::vector<std::string> texts;
+    for (const ComparisonNote& note : c.notes)
+        texts.push_back(noteText(c, note));
+    return texts;
+}
+
+std::vector<std::string> problemTexts(const Comparison& c)
+{
+    std::vector<std::string> texts;
+    for (const ComparisonProblem& problem : c.problems) {
+        const Machine& machine = c.machines[problem.machine];
+        if (problem.kind == ComparisonProblem::Kind::run)
+            texts.push_back(machine.runs[problem.run].name + ": " +
+                            problemText(machine.runs[problem.run].transcript.problems[problem.index]));
+        else
+            texts.push_back(machine.name + (machine.newestSession.empty() ? "" : "/" + machine.newestSession) +
+                            ": the recorded session is incomplete: " +
+                            recordingText(machine.recording, machine.stopReason));
+    }
+    return texts;
+}
+
+std::string problemsText(std::size_t problems)
+{
+    return counted(problems, "problem", "problems") + ": wrong values or incomplete runs (see Problems).";
+}
+
+std::vector<std::string> memberTexts(const Comparison& c, const FingerprintGroup& group)
+{
+    std::vector<std::string> texts;
+    for (const FingerprintGroup::Member& member : group.members) {
+        const Machine& machine = c.machines[member.machine];
+        texts.push_back(member.whole ? machine.name
+                                     : machine.name + " (" + joined(runNames(machine, member.runs), ", ") + ")");
+    }
+    return texts;
+}
+
+std::string groupText(const Comparison& c, std::size_t g)
+{
+    return "log fingerprint " + groupName(g) + ": " + joined(memberTexts(c, c.groups[g]), ", ") + " (" +
+           joined(c.groups[g].values, " ") + ")";
+}
+
+std::vector<std::string> tableLegend(const Comparison& c, bool words)
+{
+    std::vector<std::string> legend;
+    legend.push_back(c.severalRuns ? "Time: the median of each machine's good runs in seconds, with the fastest..slowest "
+                                     "run where it has two or more."
+                                   : "Time of each run in seconds.");
+    if (c.machines.size() > 1) {
+        // The rows of every machine judged alike: together, or each by itself.
+        bool together = false, alone = false;
+        for (std::size_t m = 1; m < c.machines.size(); ++m)
+            (c.stats[m].rowsTogether ? together : alone) = true;
+        const std::string level = percentText(together && !alone ? c.stats[1].rowLevel : c.settings.level);
+        legend.push_back(ratioLegend(c, words, level));
+        rowsLegend(c, together, alone, legend);
+        std::vector<std::string> lines;
+        for (const ResultLine& line : kLines)
+            if (line.inSummary)
+                lines.emplace_back(line.label);
+        legend.push_back(std::string(kSummaryLabel) + " (" + std::string(kShortSummary) +
+                         "): the ratio of the runs' geometric means of the lines that measure one thread's work: " +
+                         joined(lines, ", ") + ".");
+    }
+    legend.push_back("Values: ok = exact, WRONG = differ (see Problems), A, B, ... = log fingerprint.");
+    if (c.severalRuns)
+        legend.push_back(goodRunsLegend(c));
+    return legend;
+}
+
+std::string turnedLegend()
+{
+    std::vector<std::string> columns;
+    for (const ResultLine& line : kLines)
+        columns.push_back(std::string(line.shortLabel) + " = " + std::string(line.label));
+    return "A row per machine: the baseline's median seconds, the other machines' ratios to it. fp = log "
+           "fingerprint, " + joined(columns, ", ") + ". The intervals are in --json and --html.";
+}
+
+std::string comparisonMethod()
+{
+    return "Hodges-Lehmann shift of the log-times with the exact Mann-Whitney interval";
+}
+
+std::vector<Span> chartLegend(const VerdictSettings& settings)
+{
+    using Style = Span::Style;
+    const std::string level = percentText(settings.level), threshold = percentText(settings.threshold);
+    return {{"Bar: the median of the machine's good runs. Whisker: its fastest to slowest run, where it has two or "
+             "more. "},
+            {"Bracket above a bar", Style::key},
+            {": the " + level + " confidence interval of its ratio to the baseline, drawn as the baseline's median "
+                                "times the interval's ends. Dashed line: the baseline's median. After the ratio, the "
+                                "verdict: "},
+            {"slower", Style::slower},
+            {" or "},
+            {"faster", Style::faster},
+            {" (a difference at " + level + " confidence, beyond " + threshold + "), "},
+            {"same", Style::same},
+            {" (within " + threshold + "), "},
+            {"undecided", Style::undecided},
+            {" (see the notes). Red: wrong values or incomplete runs."}};
+}
+
+} // namespace cpubench

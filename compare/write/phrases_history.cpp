@@ -1,0 +1,206 @@
+// The history's sentences (phrases.h).
+#include "phrases.h"
+
+#include "join.h"
+#include "numbers.h"
+
+namespace cpubench {
+
+namespace {
+
+using Kind = HistoryNote::Kind;
+
+std::string sessionsText(const MachineHistory& h)
+{
+    const std::size_t count = h.sessions.size();
+    std::string text = h.name + " " + counted(count, "session", "sessions");
+    if (count > 0)
+        text += " (" + h.sessions.front().name + (count > 1 ? " .. " + h.sessions.back().name : "") + ")";
+    return text;
+}
+
+std::string wrongFromText(const MachineHistory& h)
+{
+    const std::size_t s = *h.wrongFrom;
+    return h.name + ": values wrong from session " + h.sessions[s].name + " on" +
+           (s > 0 ? ", exact in every session before it: a fault of the machine's hardware or software that started "
+                    "then"
+                  : ", its first session");
+}
+
+std::string undecidedNoteText(const MachineHistory& h, const Undecided& u)
+{
+    return h.name + ", " + lineLabel(u.line) + ", from session " + h.sessions[u.session].name + ": undecided, " +
+           format("%.2fx", u.estimate.estimate) + " the sessions before it by their runs, but " + undecidedReason(u) +
+           (u.facts.empty() ? "" : "; changed then: " + factsText(u.facts, ", ")) + ".";
+}
+
+std::string noteText(const HistoryReport& r, const MachineHistory& h, const HistoryNote& note)
+{
+    const std::string session = note.session < h.sessions.size() ? h.name + "/" + h.sessions[note.session].name : "";
+    switch (note.kind) {
+    case Kind::infoUnusable:
+        return readIssueText(note.issue) + "; the session's runs are used without its description";
+    case Kind::recordUnusable: return recordNoteText(note.issue);
+    case Kind::wrongFrom: return wrongFromText(h);
+    case Kind::undecided: return undecidedNoteText(h, h.undecided[note.index]);
+    case Kind::notSession: return readIssueText(note.issue);
+    case Kind::incomplete:
+        return session + ": the recorded session is incomplete: " + recordingText(note.state, note.reason);
+    case Kind::disturbed:
+        return session + ": " + std::to_string(note.count) + " of its " + std::to_string(note.lines) +
+               " lines disturbed by others, " +
+               (r.keepDisturbed ? "kept by --keep-disturbed" : "left out (--keep-disturbed keeps them)");
+    case Kind::leftOut: return "left out: " + readIssueText(note.issue);
+    }
+    return "";
+}
+
+} // namespace
+
+std::string historyMethod(const VerdictSettings& settings)
+{
+    return "A change: the sessions from one on against the sessions before it differ at " +
+           percentText(settings.level) + " confidence (corrected for the places and lines looked at) by more than " +
+           percentText(settings.threshold) + ", against the machine's own wander from session to session; the ratio "
+           "is of their levels, with the interval its verdict rests on. An excursion: one session off and then back, "
+           "no change.";
+}
+
+std::string historyJsonMethod()
+{
+    return "levels merged bottom up; sessions as the unit: each session's mean log-time off its level by the "
+           "machine's wander between sessions (estimated from the history) and by its runs' spread; each boundary "
+           "tested with Welch's t and Satterthwaite's degrees of freedom, at the level corrected for the boundaries "
+           "looked at and the nine lines";
+}
+
+std::string historyHeading(const HistoryReport& r)
+{
+    std::vector<std::string> machines;
+    for (const MachineHistory& h : r.machines)
+        machines.push_back(sessionsText(h));
+    return "History of " + counted(r.machines.size(), "machine: ", "machines: ") + joined(machines, ", ") + ".";
+}
+
+std::string factsText(const std::vector<FactChange>& facts, const char* separator)
+{
+    std::vector<std::string> texts;
+    for (const FactChange& fact : facts)
+        texts.push_back(fact.key + " " + (fact.before.empty() ? "(none)" : fact.before) + " -> " +
+                        (fact.after.empty() ? "(none)" : fact.after));
+    return joined(texts, separator);
+}
+
+std::string changeText(const MachineHistory& h, const Change& change, const VerdictSettings& settings)
+{
+    return h.name + ", " + lineLabel(change.line) + ", from " + h.sessions[change.session].name + ": " +
+           verdictName(change.verdict) + ", " + format("%.3f", change.before) + " s -> " +
+           format("%.3f", change.after) + " s, " + ratioWithInterval(change.estimate, settings);
+}
+
+std::string changedThenText(const Change& change)
+{
+    return change.facts.empty() ? "no machine.json fact changed then" : "changed then: " + factsText(change.facts, "; ");
+}
+
+std::string excursionText(const MachineHistory& h, const Excursion& excursion, const VerdictSettings& settings)
+{
+    return h.name + ", " + lineLabel(excursion.line) + ", at " + h.sessions[excursion.session].name + ": " +
+           ratioWithInterval(excursion.estimate, settings) + " the sessions around it; the host may have been busy";
+}
+
+std::string machineSummaryText(const MachineHistory& h)
+{
+    std::size_t runs = 0, good = 0;
+    for (const SessionSummary& session : h.sessions) {
+        runs += session.runs;
+        good += session.goodRuns;
+    }
+    std::string text = h.name + ": " + std::to_string(h.sessions.size()) + " sessions, " + std::to_string(runs) +
+                       " runs (" + std::to_string(good) + " good), " +
+                       (h.changes.empty() ? "no change" : counted(h.changes.size(), "change", "changes"));
+    if (!h.sessions.empty())
+        text += "; newest " + h.sessions.back().name + ", " + std::to_string(h.sessions.back().goodRuns) +
+                " good runs";
+    return text;
+}
+
+std::string undecidedReason(const Undecided& u)
+{
+    return "too few sessions (" + std::to_string(u.sessions) + ") to tell a change from the machine's wander between "
+           "sessions; " + std::to_string(kFewestSessions) + " or more can";
+}
+
+std::vector<std::string> historyNoteTexts(const HistoryReport& r)
+{
+    std::vector<std::string> texts;
+    for (const MachineHistory& h : r.machines)
+        for (const HistoryNote& note : h.notes)
+            texts.push_back(noteText(r, h, note));
+    for (const MachineHistory& h : r.machines)
+        for (const HistoryNote& note : h.readNotes)
+            texts.push_back(noteText(r, h, note));
+    return texts;
+}
+
+std::vector<std::string> historyProblemTexts(const HistoryReport& r)
+{
+    std::vector<std::string> texts;
+    for (const MachineHistory& h : r.machines)
+        for (const RunProblem& problem : h.problems)
+            texts.push_back(problem.run + ": " + problemText(problem.problem));
+    return texts;
+}
+
+std::string historyCountsText(const HistoryReport& r)
+{
+    std::size_t changes = 0, excursions = 0;
+    for (const MachineHistory& h : r.machines) {
+        changes += h.changes.size();
+        excursions += h.excursions.size();
+    }
+    return counted(r.machines.size(), "machine", "machines") + ", " + counted(changes, "change", "changes") + ", " +
+           counted(excursions, "excursion", "excursions") + ".";
+}
+
+std::string historyProblemsText(std::size_t problems)
+{
+    return counted(problems, "problem", "problems") + " (see Problems).";
+}
+
+std::string machineCountsText(const MachineHistory& h)
+{
+    return std::to_string(h.sessions.size()) + " sessions, " + counted(h.changes.size(), "change", "changes") + ", " +
+           counted(h.excursions.size(), "excursion", "excursions");
+}
+
+std::string valuesWrongText(const MachineHistory& h)
+{
+    return "Values wrong from session " + h.sessions[*h.wrongFrom].name + " on.";
+}
+
+std::string trendChangeTitle(const MachineHistory& h, const Change& change, const VerdictSettings& settings)
+{
+    return "from " + h.sessions[change.session].name + ": " + verdictName(change.verdict) + ", " +
+           ratioWithInterval(change.estimate, settings);
+}
+
+std::string trendExcursionTitle(const MachineHistory& h, const Excursion& excursion)
+{
+    return h.sessions[excursion.session].name + ": an excursion, " + format("%.2fx", excursion.estimate.estimate) +
+           " the sessions around it";
+}
+
+std::vector<Span> trendLegend()
+{
+    using Style = Span::Style;
+    return {{" Each chart: a session's median (line), its fastest..slowest run (band), a change as a dashed line "
+             "before the session where it starts ("},
+            {"slower", Style::slower},
+            {", "},
+            {"faster", Style::faster},
+            {"), an excursion ringed."}};
+}
+
+} // namespace cpubench
