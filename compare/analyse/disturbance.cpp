@@ -246,14 +246,14 @@ private:
         usualThrottle_ = throttles.empty() ? 0 : median(throttles);
         if (shares_.values.empty())
             return;
-        const double usual = sortedMedian(shares_.values);
+        const double middle = sortedMedian(shares_.values), usual = std::min(middle, rule_.usualShareCeiling);
         // Two clock ticks of the processors the line uses are the least
         // difference the CPU times can show.
         const double used = std::min(threads_, std::max(1, session_.cpus));
         const double resolution = 2 * kClockTick / (used * std::max(median(walls), 1e-3));
         result_.usualShare = usual;
         result_.shareSpread =
-            std::max({kMadToSigma * mad(shares_.values, usual), rule_.shareSpreadFloor, resolution});
+            std::max({kMadToSigma * mad(shares_.values, middle), rule_.shareSpreadFloor, resolution});
         usualSteal_ = median(steals);
         usualOthers_ = median(others);
     }
@@ -370,7 +370,7 @@ private:
                     ? Irregularity::runDelay
                     : Irregularity::time;
         }
-        judgement.leftOut = judgement.finding != Finding::none;
+        judgement.leftOut = judgement.finding == Finding::disturbed;
     }
 
     // Rule step 6: never leave out most of a line.
@@ -381,12 +381,13 @@ private:
         for (std::size_t r = 0; r < result_.runs.size(); ++r) {
             const RunJudgement& judgement = result_.runs[r];
             timed += goodTime(line_.runs[r]) ? 1 : 0;
-            if (judgement.finding != Finding::none) {
-                ++result_.named;
+            result_.named += judgement.finding != Finding::none ? 1 : 0;
+            if (judgement.finding == Finding::disturbed) {
+                ++result_.disturbed;
                 ++causes[judgement.cause];
             }
         }
-        if (2 * result_.named > timed && result_.named > 0) {
+        if (2 * result_.disturbed > timed && result_.disturbed > 0) {
             result_.weakness = Weakness::mostRunsDisturbed;
             std::size_t best = 0;
             for (const auto& [cause, count] : causes)

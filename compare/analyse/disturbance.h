@@ -20,7 +20,9 @@
 //     threads waited for a processor when that is more, over threads * wall.
 //  2. The line's usual share: the median m and the spread d (the median
 //     absolute deviation, scaled to a standard deviation) of h over the
-//     line's runs in this session and the machine's earlier sessions.
+//     line's runs in this session and the machine's earlier sessions, the
+//     median at most kUsualShareCeiling (a machine whose others always take
+//     more is busy, not quiet: a first session under load is named).
 //     A share is unusual above m + kShareSpreads * d, with d at least
 //     kShareSpreadFloor and two clock ticks of the processors the line uses.
 //  3. The line's time spread s: per session, the median absolute deviation
@@ -48,9 +50,11 @@
 //     of those runs). Its figures: the time against that median, and for a
 //     team its threads' run delay against the run delay of those runs,
 //     which for a team as busy as the machine grows with its time.
-//  6. Disturbed and irregular runs are left out of the statistics, unless
-//     more than half of the line's runs would be: then none is, and the line
-//     is disturbed in this session, which weakens its verdict.
+//  6. Disturbed runs are left out of the statistics, unless more than half
+//     of the line's timed runs would be: then none is, and the line is
+//     disturbed in this session, which weakens its verdict. Irregular runs
+//     are the line's own: they stay in, named, as the outlier rule keeps a
+//     run far off.
 #pragma once
 
 #include "lines.h"
@@ -138,6 +142,7 @@ inline constexpr double kIrregularAlways = 0.15;   // more than 15% slower is al
 inline constexpr double kTimeSpreadFloor = 0.01;   // the least time spread of a line (1%)
 inline constexpr double kTimeSpreadUnknown = 0.03; // the time spread when no session has three runs
 inline constexpr std::size_t kLevelSessions = 3;   // earlier sessions that give a line's level
+inline constexpr double kUsualShareCeiling = 0.10; // the most a line's usual share can be
 
 // The constants together, so that a study can vary them; the judgement
 // uses the defaults.
@@ -153,6 +158,7 @@ struct Rule {
     double timeSpreadFloor = kTimeSpreadFloor;
     double timeSpreadUnknown = kTimeSpreadUnknown;
     std::size_t levelSessions = kLevelSessions;
+    double usualShareCeiling = kUsualShareCeiling;
 };
 
 enum class Finding {
@@ -173,7 +179,7 @@ struct RunJudgement {
     Finding finding = Finding::none;
     Cause cause = Cause::none;
     Irregularity irregularity = Irregularity::none;
-    bool leftOut = false; // left out of the statistics (false when most runs of the line are named)
+    bool leftOut = false; // left out of the statistics: disturbed, unless most runs of the line are
 
     // The figures behind it; shares are fractions of the line's wall time.
     std::optional<double> share;     // the lost share h; absent without figures
@@ -196,7 +202,7 @@ struct RunJudgement {
 // Why the verdict on a line of this session is weaker than its runs say.
 enum class Weakness {
     none,
-    mostRunsDisturbed, // more than half its runs were disturbed or irregular: all kept, named
+    mostRunsDisturbed, // more than half its timed runs were disturbed: all kept, named
 };
 
 // What the judgement rested on for a line.
@@ -208,8 +214,9 @@ enum class Basis {
 struct LineJudgement {
     std::vector<RunJudgement> runs; // in the session's run order
     Weakness weakness = Weakness::none;
-    Cause cause = Cause::none;   // with mostRunsDisturbed: the commonest cause, none when irregular runs prevail
+    Cause cause = Cause::none;   // with mostRunsDisturbed: the commonest cause of the disturbed runs
     std::size_t named = 0;       // runs named disturbed or irregular
+    std::size_t disturbed = 0;   // of them disturbed
     std::size_t leftOut = 0;     // runs left out of the statistics
     Basis basis = Basis::session;
     double timeSpread = 0;       // s: the line's robust standard deviation of log-times within a session

@@ -96,6 +96,7 @@ bool setConstant(an::Rule& rule, const std::string& name, double value)
         {"movedSpreads", &an::Rule::movedSpreads},         {"irregularSpreads", &an::Rule::irregularSpreads},
         {"irregularLeast", &an::Rule::irregularLeast},     {"irregularAlways", &an::Rule::irregularAlways},
         {"timeSpreadFloor", &an::Rule::timeSpreadFloor},   {"timeSpreadUnknown", &an::Rule::timeSpreadUnknown},
+        {"usualShareCeiling", &an::Rule::usualShareCeiling},
     };
     for (const auto& [key, member] : constants)
         if (name == key) {

@@ -104,13 +104,14 @@ TEST(Disturbance, TeamSlowedByItsOwnThreadsIsIrregular)
     EXPECT_EQ(slow.finding, Finding::irregular);
     EXPECT_EQ(slow.irregularity, Irregularity::runDelay);
     EXPECT_EQ(slow.cause, Cause::none);
-    EXPECT_TRUE(slow.leftOut);
+    EXPECT_FALSE(slow.leftOut) << "the line's own run stays in, named";
     EXPECT_NEAR(*slow.timeFactor, 2.622 / 1.46, 1e-9);
     EXPECT_NEAR(*slow.runDelay, 5.15, 1e-12);
     EXPECT_NEAR(*slow.usualRunDelay, 2.7, 1e-9);
     for (std::size_t r = 1; r < 4; ++r)
         EXPECT_EQ(line.runs[r].finding, Finding::none) << r;
-    EXPECT_EQ(line.leftOut, 1u);
+    EXPECT_EQ(line.leftOut, 0u);
+    EXPECT_EQ(line.named, 1u);
 
     // A fast run far off is irregular too (by its time); a lone thread's
     // slow time with no figures at all as well.
@@ -184,6 +185,13 @@ TEST(Disturbance, MostRunsNamedAreKeptAndTheLineIsWeaker)
     EXPECT_EQ(three.named, 3u);
     EXPECT_EQ(three.leftOut, 0u);
     EXPECT_EQ(three.weakness, Weakness::mostRunsDisturbed);
+
+    // A machine's first session, busy throughout: its own figures are not
+    // the line's usual ones, and every run is named.
+    const LineJudgement busy =
+        judgeSession(session({team(2.1, 1.4), team(2.3, 1.6), team(2.2, 1.5)})).lines[0];
+    EXPECT_EQ(busy.disturbed, 3u);
+    EXPECT_EQ(busy.weakness, Weakness::mostRunsDisturbed);
 
     // Half of the runs is not most of them: those two are left out.
     const LineJudgement two =
