@@ -254,8 +254,10 @@ private:
         result_.usualShare = usual;
         result_.shareSpread =
             std::max({kMadToSigma * mad(shares_.values, middle), rule_.shareSpreadFloor, resolution});
-        usualSteal_ = median(steals);
-        usualOthers_ = median(others);
+        // The usual parts, in proportion when the usual share is capped.
+        const double scale = middle > 0 ? usual / middle : 1;
+        usualSteal_ = scale * median(steals);
+        usualOthers_ = scale * median(others);
     }
 
     std::optional<Share> shareOf(std::size_t run) const
@@ -461,43 +463,26 @@ SessionJudgement judgeSession(const SessionInput& session, const std::vector<Ses
 
 namespace cpubench {
 
-std::optional<double> lostShare(const LineFigures& f, int threads, int cpus)
+analyse::SessionInput disturbanceInput(const Machine& machine, const std::vector<bool>& used)
 {
-    if (!(f.seconds > 0) || cpus < 1)
-        return std::nullopt;
-    std::optional<double> share;
-    if (f.otherCpu || f.steal) {
-        const int used = std::min(threads, cpus);
-        const double taken = f.otherCpu.value_or(0) + f.steal.value_or(0);
-        const double idle = static_cast<double>(cpus - used) * f.seconds;
-        share = std::max(0.0, taken - idle) / (static_cast<double>(used) * f.seconds);
+    analyse::SessionInput input;
+    input.cpus = machine.cpus;
+    input.lines.resize(kLineCount);
+    for (std::size_t line = 0; line < kLineCount; ++line) {
+        analyse::SessionLine& own = input.lines[line];
+        own.threads = kLines[line].threads;
+        for (std::size_t r = 0; r < machine.runs.size(); ++r) {
+            const Run& run = machine.runs[r];
+            analyse::LineRun entry;
+            const LineResult& result = run.transcript.lines[line];
+            if (result.time && result.mark != Mark::wrong && (used.empty() || (r < used.size() && used[r])))
+                entry.time = result.time->seconds;
+            if (const std::optional<LineFigures>& f = run.figures[line])
+                entry.figures = analyse::Figures{f->seconds, f->otherCpu, f->steal, f->runDelay, f->throttle};
+            own.runs.push_back(entry);
+        }
     }
-    // A lone thread that waited for a processor lost that time, whichever
-    // processor the others ran on. A team waits by design: more threads
-    // than processors.
-    if (threads == 1 && f.runDelay)
-        share = std::max(share.value_or(0), *f.runDelay / f.seconds);
-    return share;
-}
-
-LineJudgement judgeLine(const LineFigures& figures, std::size_t line, int cpus)
-{
-    LineJudgement judgement;
-    judgement.share = lostShare(figures, kLines[line].threads, cpus).value_or(0);
-    if (figures.throttle.value_or(0) > 0)
-        judgement.kind = Disturbance::throttling;
-    else if (judgement.share >= kDisturbedShare)
-        judgement.kind = Disturbance::load;
-    return judgement;
-}
-
-std::array<LineJudgement, kLineCount> judgeRun(const Run& run, int cpus)
-{
-    std::array<LineJudgement, kLineCount> judged{};
-    for (std::size_t line = 0; line < kLineCount; ++line)
-        if (run.figures[line] && cpus > 0)
-            judged[line] = judgeLine(*run.figures[line], line, cpus);
-    return judged;
+    return input;
 }
 
 } // namespace cpubench

@@ -57,44 +57,11 @@
 //     run far off.
 #pragma once
 
-#include "lines.h"
-#include "session_record.h"
-
 #include <array>
 #include <cstddef>
 #include <optional>
 #include <vector>
 
-// Today's fixed threshold (the recorder's until the judgement below
-// replaces it).
-namespace cpubench {
-
-struct Run;
-
-// How much of a line's time others took from it, as a fraction of the
-// line's wall time: the CPU time others and the hypervisor took beyond the
-// processors the line leaves idle, spread over the processors it uses; for
-// a single-thread line also the time its thread waited for a processor.
-// None without the figures it needs.
-std::optional<double> lostShare(const LineFigures& figures, int threads, int cpus);
-
-// A line counts as disturbed from this lost share on, or with any thermal
-// throttling event. Measured on the project's machine: doc/recording.md.
-inline constexpr double kDisturbedShare = 0.03;
-
-enum class Disturbance { none, load, throttling };
-
-struct LineJudgement {
-    Disturbance kind = Disturbance::none;
-    double share = 0; // lostShare, 0 when unknown
-};
-LineJudgement judgeLine(const LineFigures& figures, std::size_t line, int cpus);
-
-// Each line of a run with figures, on a machine of `cpus` processors (0:
-// not known, and no line judged).
-std::array<LineJudgement, kLineCount> judgeRun(const Run& run, int cpus);
-
-} // namespace cpubench
 
 namespace cpubench::analyse {
 
@@ -250,3 +217,14 @@ struct Share {
 std::optional<Share> lostShare(const Figures& figures, int threads, int cpus);
 
 } // namespace cpubench::analyse
+
+namespace cpubench {
+
+struct Machine;
+
+// The judgement's input from one session's runs as read: each line's time
+// where its run printed one and goes into the statistics (`used`, per run;
+// empty: every run), the recorder's figures and the machine's processors.
+analyse::SessionInput disturbanceInput(const Machine& machine, const std::vector<bool>& used = {});
+
+} // namespace cpubench

@@ -7,7 +7,7 @@
 // folder). Its sessions are judged in name order, each against the ones
 // before it and every session of the --history folders, by the new rule
 // (cpubench::analyse::judgeSession) and by the recorder's fixed threshold
-// (cpubench::judgeLine); with --alone each session by itself, as a machine's
+// (thresholdNames below); with --alone each session by itself, as a machine's
 // first session is judged. --set changes one of the rule's constants
 // (cpubench::analyse::Rule, by its member's name) to see what it does. Then it counts, over the lines of every run:
 //   - the lines each rule names whose time lies within the line's usual
@@ -86,6 +86,30 @@ struct Counts {
     std::size_t slowSession = 0, slowSessionNew = 0, slowSessionToday = 0;
     std::size_t slowAll = 0, slowAllNew = 0, slowAllToday = 0;
 };
+
+// The fixed threshold the recorder and cpubench-compare used before the
+// judgement: a line is disturbed from a lost share of 3% on (others' CPU
+// and steal beyond the idle processors, over the processors the line uses;
+// for a lone thread also its wait for a processor), or with any thermal
+// throttling event.
+bool thresholdNames(const cpubench::LineFigures& f, std::size_t line, int cpus)
+{
+    if (f.throttle.value_or(0) > 0)
+        return true;
+    const int threads = cpubench::kLines[line].threads;
+    if (!(f.seconds > 0) || cpus < 1)
+        return false;
+    double share = 0;
+    if (f.otherCpu || f.steal) {
+        const int used = std::min(threads, cpus);
+        const double taken = f.otherCpu.value_or(0) + f.steal.value_or(0);
+        const double idle = static_cast<double>(cpus - used) * f.seconds;
+        share = std::max(0.0, taken - idle) / (static_cast<double>(used) * f.seconds);
+    }
+    if (threads == 1 && f.runDelay)
+        share = std::max(share, *f.runDelay / f.seconds);
+    return share >= 0.03;
+}
 
 // Sets the rule's constant `name` to `value`; false for an unknown name.
 bool setConstant(an::Rule& rule, const std::string& name, double value)
@@ -196,8 +220,7 @@ int main(int argc, char** argv)
                     const an::RunJudgement& j = lj.runs[r];
                     const bool named = j.finding != an::Finding::none;
                     const bool today = s.record.cpus > 0 &&
-                                       cpubench::judgeLine(*figures, line, s.record.cpus).kind !=
-                                           cpubench::Disturbance::none;
+                                       thresholdNames(*figures, line, s.record.cpus);
                     // Against the session's other runs, and whether that is within the usual spread.
                     std::vector<double> others;
                     for (std::size_t o = 0; o < s.times.size(); ++o)

@@ -191,6 +191,7 @@ TEST(Disturbance, MostRunsNamedAreKeptAndTheLineIsWeaker)
     const LineJudgement busy =
         judgeSession(session({team(2.1, 1.4), team(2.3, 1.6), team(2.2, 1.5)})).lines[0];
     EXPECT_EQ(busy.disturbed, 3u);
+    EXPECT_EQ(busy.cause, Cause::othersCpu);
     EXPECT_EQ(busy.weakness, Weakness::mostRunsDisturbed);
 
     // Half of the runs is not most of them: those two are left out.
