@@ -81,11 +81,13 @@ std::string verdictsAndHistory()
            "the machine.json facts that changed at that session, one-session excursions\n"
            "apart, and the session where a machine's values turned wrong.\n\n"
            "A session recorded by cpubench-record has a session.json with what else the\n"
-           "system did while each line ran. A line that others took more than " +
-           percentText(kDisturbedShare) + " of its\n"
-           "time from, or that ran during thermal throttling, is named \"disturbed\" and\n"
-           "left out of its machine's statistics; a session whose recording was stopped\n"
-           "early is named incomplete.\n\n";
+           "system did while each line ran. A line that others (or the hypervisor, or\n"
+           "thermal throttling) took an unusual share of time from, for that line on\n"
+           "that machine, and whose time moved beyond the line's spread, is named\n"
+           "\"disturbed\" and left out of its machine's statistics, unless most of the\n"
+           "line's runs are: then all are kept and the line's verdict is weaker. A run\n"
+           "far from the line's other runs with no outside cause is named \"irregular\"\n"
+           "and kept. A session whose recording was stopped early is named incomplete.\n\n";
 }
 
 std::string optionsAndStatus()

@@ -12,6 +12,7 @@
 #include "fuzz_checks.h"
 #include "machine_info.h"
 #include "phrases.h"
+#include "read.h"
 #include "session_record.h"
 
 #include <cstddef>
@@ -31,10 +32,11 @@ void recordFigures(const std::string& text)
         fuzz::requireTerminalSafe(printable(formatErrorText(*error)), "session.json error");
         return;
     }
+    Machine machine;
+    machine.cpus = record.cpus;
     for (const RunRecord& run : record.runs)
-        for (std::size_t line = 0; line < run.lines.size(); ++line)
-            if (run.lines[line] && record.cpus > 0)
-                judgeLine(*run.lines[line], line, record.cpus);
+        machine.runs.push_back({run.file, {}, run.lines});
+    analyse::judgeSession(disturbanceInput(machine));
     // What the recorder writes, it reads back.
     SessionRecord again;
     const std::string written = writeRecord(record);

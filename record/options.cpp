@@ -99,9 +99,9 @@ std::string recordHelpText()
            "DIR compares the newest, cpubench-compare --history DIR shows them all.\n\n"
            "Options:\n"
            "  --runs N            runs in the session (default " + std::to_string(kDefaultRuns) + ")\n"
-           "  --pause SECONDS     wait this long before each run but the first, so that\n"
-           "                      no run starts while the system still clears up after\n"
-           "                      the one before (default " + std::to_string(kDefaultPause) + "; 0 for none)\n"
+           "  --pause SECONDS     wait this long before each run but the first (default " +
+           std::to_string(kDefaultPause) + ",\n"
+           "                      no pause)\n"
            "  --timeout SECONDS   a run still going after this is stopped, and its\n"
            "                      transcript kept as run-K.partial.txt (default " +
            std::to_string(kDefaultTimeout) + ")\n"

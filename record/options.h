@@ -11,8 +11,9 @@ namespace cpubench {
 // apart.
 inline constexpr int kDefaultRuns = 4;
 // Seconds between one run's end and the next one's start, unless told
-// otherwise (doc/recording.md says what a pause changes).
-inline constexpr int kDefaultPause = 30;
+// otherwise: none, since a pause changed neither the steal nor any line's
+// time on the project's machine (doc/recording.md, "The pause between runs").
+inline constexpr int kDefaultPause = 0;
 // Seconds one run may take before it is stopped, unless told otherwise.
 inline constexpr int kDefaultTimeout = 600;
 inline constexpr int kMaxRuns = 10000, kMaxPause = 3600, kMaxTimeout = 86400 * 7;

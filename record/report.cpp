@@ -43,19 +43,28 @@ std::string row(const std::string& line, const std::string& median, const std::s
     return text;
 }
 
-// The runs in which others disturbed the line, with how.
-std::string disturbedRuns(const std::vector<RecordedRun>& runs, const MachineStats& stats, std::size_t line)
+// The runs of the line named disturbed or irregular, each with its figure:
+// "run-2.txt (steal 8.7%, usually 1.3%)", "run-1.txt (irregular, 1.64x)".
+std::string namedRuns(const std::vector<RecordedRun>& runs, const MachineStats& stats, std::size_t line)
 {
     std::vector<std::string> named;
-    for (std::size_t r = 0; r < runs.size(); ++r) {
-        const LineJudgement& judgement = stats.disturbance[r][line];
-        if (judgement.kind == Disturbance::none)
+    const analyse::LineJudgement& judged = stats.disturbance.lines[line];
+    for (std::size_t r = 0; r < runs.size() && r < judged.runs.size(); ++r) {
+        const analyse::RunJudgement& judgement = judged.runs[r];
+        std::string figure;
+        if (judgement.finding == analyse::Finding::none)
             continue;
-        named.push_back(runs[r].record.file + " (" +
-                        (judgement.kind == Disturbance::throttling
-                             ? std::to_string(runs[r].record.lines[line]->throttle.value_or(0)) + " throttling events"
-                             : shareText(judgement.share)) +
-                        ")");
+        if (judgement.finding == analyse::Finding::irregular) {
+            figure = "irregular, " + format("%.2f", judgement.timeFactor.value_or(1)) + "x";
+            if (judgement.irregularity == analyse::Irregularity::runDelay)
+                figure += ", run delay " + format("%.2f", judgement.runDelay.value_or(0)) + " s against " +
+                          format("%.2f", judgement.usualRunDelay.value_or(0)) + " s";
+        } else if (judgement.cause == analyse::Cause::throttling)
+            figure = std::to_string(judgement.throttle) + " throttling events";
+        else
+            figure = std::string(judgement.cause == analyse::Cause::steal ? "steal " : "others ") +
+                     shareText(judgement.share.value_or(0)) + ", usually " + shareText(judgement.usualShare);
+        named.push_back(runs[r].record.file + " (" + figure + ")");
     }
     return joined(named, ", ");
 }
@@ -119,8 +128,9 @@ std::string summaryText(const std::vector<RecordedRun>& runs, int cpus)
     const MachineStats stats = machineStats(machine, false);
     std::string text = row("line", "median", "fastest..slowest", "runs for " + percentText(settings.threshold));
     std::vector<std::string> disturbed;
+    bool weak = false;
     for (std::size_t line = 0; line < kLineCount; ++line) {
-        const std::string named = disturbedRuns(runs, stats, line);
+        const std::string named = namedRuns(runs, stats, line);
         const LineStats& own = stats.lines[line];
         std::string median = named.empty() ? "-" : "disturbed", range, needed;
         if (!stats.fromFlawedRuns && own.runs > 0) {
@@ -130,14 +140,20 @@ std::string summaryText(const std::vector<RecordedRun>& runs, int cpus)
             needed = runsNeededText(own.times, settings);
         }
         text += row(std::string(kLines[line].label), median, range, needed);
-        if (!named.empty())
-            disturbed.push_back(std::string(kLines[line].label) + ": " + named);
+        if (named.empty())
+            continue;
+        const bool most = stats.disturbance.lines[line].weakness != analyse::Weakness::none;
+        weak = weak || most;
+        disturbed.push_back(std::string(kLines[line].label) + ": " + named + (most ? "; disturbed in most runs" : ""));
     }
     if (disturbed.empty())
         return text + "No line disturbed.\n";
-    text += "Disturbed (the share of the line's time others took), left out above:\n";
+    text += "Disturbed (the share of the line's time others took, against its usual share; left out above) or\n"
+            "irregular (far from the line's other runs with no outside cause; kept):\n";
     for (const std::string& entry : disturbed)
         text += "  " + entry + "\n";
+    if (weak)
+        text += "A line disturbed in most runs keeps them all above; its figures are weaker.\n";
     return text;
 }
 

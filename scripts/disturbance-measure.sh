@@ -74,6 +74,6 @@ for document in documents:
                 f = lambda v: "-" if v is None else f"{v:.2f}"
                 print(f"{run['name'][-40:]:40} {line['line']:16} {line['time']:8.3f} {ratio:6.3f} "
                       f"{f(figures['other_cpu_s']):>6} {f(figures['run_delay_s']):>6} {f(figures['steal_s']):>6} "
-                      f"{figures['lost_share']:6.3f}  {figures['disturbed'] or ''}")
+                      f"{(figures['lost_share'] or 0):6.3f}  {figures['disturbed'] or ''}")
 print(f"lines named disturbed: {named} of {total}" + (f" ({100 * named / total:.1f}%)" if total else ""))
 PY

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -267,6 +268,49 @@ Machine lab(const std::string& name, const std::vector<std::string>& gmpTimes)
     for (size_t i = 0; i < gmpTimes.size(); ++i)
         machine.runs.push_back({name + "/run-" + std::to_string(i + 1) + ".txt", readTranscript(withGmpTime(gmpTimes[i]))});
     return machine;
+}
+
+// A recorded machine's GMP line judged against its usual figures: a run
+// others slowed is left out and named with its cause, one slowed by itself
+// is named irregular and kept, and a line disturbed in most runs keeps them
+// all and says its verdict is weaker.
+TEST(CompareStats, DisturbedAndIrregularRunsOfARecordedMachine)
+{
+    const size_t gmp = 2;
+    const auto recorded = [&](const std::vector<std::string>& times, const std::vector<double>& others) {
+        Machine machine = lab("rec", times);
+        machine.cpus = 2;
+        for (size_t r = 0; r < machine.runs.size(); ++r)
+            for (size_t line = 0; line < kLineCount; ++line) {
+                const double seconds = line == gmp ? std::stod(times[r]) : 1.0;
+                machine.runs[r].figures[line] = LineFigures{seconds, line == gmp ? others[r] : 0.0, 0.0, 0.0, 0};
+            }
+        return machine;
+    };
+    // Run 2: others took 1.7 s of 2.6 s beyond the idle processor; run 4 took
+    // 1.3 times the others with nothing else running.
+    Comparison c = compare({recorded({"2.000", "2.600", "2.010", "2.600", "1.990"}, {0, 4.3, 0, 0, 0})});
+    const analyse::LineJudgement& line = c.stats[0].disturbance.lines[gmp];
+    EXPECT_EQ(line.runs[1].finding, analyse::Finding::disturbed);
+    EXPECT_EQ(line.runs[1].cause, analyse::Cause::othersCpu);
+    EXPECT_EQ(line.runs[3].finding, analyse::Finding::irregular);
+    EXPECT_EQ(c.stats[0].lines[gmp].runs, 4u) << "the disturbed run left out, the irregular one kept";
+    const std::vector<std::string> notes = noteTexts(c);
+    const auto has = [&](const std::string& text) {
+        return std::any_of(notes.begin(), notes.end(),
+                           [&](const std::string& note) { return note.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(has("disturbed: rec/run-2.txt: GMP mpz_pow_ui: others took")) << notes.size();
+    EXPECT_TRUE(has("irregular: rec/run-4.txt: GMP mpz_pow_ui: took 1.30 times the median of its other runs"));
+    EXPECT_FALSE(has("rec/run-4.txt: GMP mpz_pow_ui took")) << "named once, not again as an outlier";
+
+    // Others in three runs of four: all kept, and the line is weaker.
+    c = compare({recorded({"2.600", "2.000", "2.650", "2.620"}, {4.3, 0, 4.4, 4.3})});
+    EXPECT_EQ(c.stats[0].disturbance.lines[gmp].weakness, analyse::Weakness::mostRunsDisturbed);
+    EXPECT_EQ(c.stats[0].lines[gmp].runs, 4u);
+    EXPECT_TRUE(std::any_of(c.notes.begin(), c.notes.end(), [](const ComparisonNote& note) {
+        return note.kind == ComparisonNote::Kind::disturbedSession;
+    }));
 }
 
 TEST(CompareStats, MediansRangesRatiosAndVerdicts)

@@ -35,10 +35,16 @@ void machineFindings(Comparison& c, std::size_t m)
             c.problems.push_back({ComparisonProblem::Kind::run, m, r, p});
     if (machine.recording != SessionState::complete)
         c.problems.push_back({ComparisonProblem::Kind::incompleteSession, m});
-    for (std::size_t r = 0; r < machine.runs.size(); ++r)
-        for (std::size_t line = 0; line < kLineCount; ++line)
-            if (stats.disturbance[r][line].kind != Disturbance::none)
+    for (std::size_t line = 0; line < kLineCount; ++line) {
+        const analyse::LineJudgement& judged = stats.disturbance.lines[line];
+        for (std::size_t r = 0; r < judged.runs.size(); ++r)
+            if (judged.runs[r].finding == analyse::Finding::disturbed)
                 addNote(c, Kind::disturbed, m, r, line);
+            else if (judged.runs[r].finding == analyse::Finding::irregular)
+                addNote(c, Kind::irregular, m, r, line);
+        if (judged.weakness != analyse::Weakness::none)
+            addNote(c, Kind::disturbedSession, m, 0, line);
+    }
     if (stats.flagged && machine.runs.size() > 1)
         addNote(c, stats.fromFlawedRuns ? Kind::noGoodRun : Kind::runsLeftOut, m);
 }
@@ -184,8 +190,13 @@ Comparison compare(std::vector<Machine> machines, const VerdictSettings& setting
     }
     for (std::size_t m = 0; m < c.machines.size(); ++m)
         for (std::size_t line = 0; line < kLineCount; ++line)
-            for (std::size_t i = 0; i < c.stats[m].lines[line].outliers.size(); ++i)
-                addNote(c, Kind::outlier, m, 0, line, i);
+            for (std::size_t i = 0; i < c.stats[m].lines[line].outliers.size(); ++i) {
+                // A run named irregular is named once, with its figure.
+                const LineStats& ls = c.stats[m].lines[line];
+                const std::size_t run = ls.timeRuns[ls.outliers[i].index];
+                if (c.stats[m].disturbance.lines[line].runs[run].finding != analyse::Finding::irregular)
+                    addNote(c, Kind::outlier, m, 0, line, i);
+            }
     return c;
 }
 

@@ -33,7 +33,9 @@ struct ComparisonNote {
         infoUnusable,      // machines[machine].infoError: compared without its description
         read,              // machines[machine].notes[index]
         recordUnusable,    // machines[machine].recordError: compared without the recorder's figures
-        disturbed,         // line `line` of run `run`: stats[machine].disturbance[run][line]
+        disturbed,         // line `line` of run `run`: stats[machine].disturbance.lines[line].runs[run]
+        irregular,         // the same, a run of the line's own far off
+        disturbedSession,  // line `line` disturbed in most runs: all kept, its verdict weaker
         runsLeftOut,       // the machine's runs not used (stats[machine].used)
         noGoodRun,         // none of the machine's runs is complete with exact values
         newestSessions,    // the session compared of each machine read from a history

@@ -22,25 +22,47 @@ bool hasWrongValue(const Machine& machine)
     return false;
 }
 
-// How many of a session's lines the recorder saw disturbed, of how many.
-std::pair<std::size_t, std::size_t> disturbedLines(const MachineStats& stats)
+// The earlier sessions a session's lines are judged against: the newest
+// this many, which bounds the work of a long history.
+constexpr std::size_t kDisturbanceHistory = 30;
+
+// A session's disturbance notes: its lines (run x line) left out as
+// disturbed, those named irregular, of how many; and its lines disturbed in
+// most runs.
+void disturbanceNotes(const MachineStats& stats, std::size_t s, std::vector<HistoryNote>& notes)
 {
-    std::size_t disturbed = 0, lines = 0;
-    for (const auto& run : stats.disturbance)
-        for (const LineJudgement& judgement : run) {
+    std::size_t leftOut = 0, irregular = 0, lines = 0, weak = 0;
+    for (const analyse::LineJudgement& line : stats.disturbance.lines) {
+        weak += line.weakness != analyse::Weakness::none ? 1 : 0;
+        for (const analyse::RunJudgement& run : line.runs) {
             ++lines;
-            disturbed += judgement.kind != Disturbance::none ? 1 : 0;
+            leftOut += run.leftOut ? 1 : 0;
+            irregular += run.finding == analyse::Finding::irregular ? 1 : 0;
         }
-    return {disturbed, lines};
+    }
+    const std::pair<HistoryNote::Kind, std::size_t> counts[] = {
+        {HistoryNote::Kind::disturbed, leftOut},
+        {HistoryNote::Kind::irregular, irregular},
+        {HistoryNote::Kind::disturbedLines, weak},
+    };
+    for (const auto& [kind, count] : counts)
+        if (count > 0) {
+            HistoryNote& note = notes.emplace_back(kind, s);
+            note.count = count;
+            note.lines = lines;
+        }
 }
 
 // Session `s` into the machine's history: what the outputs show of it, its
 // problems and notes; returns its times per line.
 SessionTimesByLine addSession(MachineHistory& own, const Session& session, std::size_t s, bool keepDisturbed,
-                              std::vector<HistoryNote>& sessionNotes)
+                              std::vector<analyse::SessionInput>& earlier, std::vector<HistoryNote>& sessionNotes)
 {
     const Machine& machine = session.machine;
-    const MachineStats stats = machineStats(machine, keepDisturbed);
+    const MachineStats stats = machineStats(machine, keepDisturbed, earlier);
+    if (earlier.size() == kDisturbanceHistory)
+        earlier.erase(earlier.begin());
+    earlier.push_back(disturbanceInput(machine, stats.used));
     SessionSummary summary{session.name, machine.info, machine.runs.size(), stats.goodRuns(), {}};
     SessionTimesByLine times;
     for (std::size_t line = 0; line < kLineCount && !stats.fromFlawedRuns; ++line) {
@@ -62,12 +84,7 @@ SessionTimesByLine addSession(MachineHistory& own, const Session& session, std::
         note.state = machine.recording;
         note.reason = machine.stopReason;
     }
-    const auto [disturbed, lines] = disturbedLines(stats);
-    if (disturbed > 0) {
-        HistoryNote& note = sessionNotes.emplace_back(HistoryNote::Kind::disturbed, s);
-        note.count = disturbed;
-        note.lines = lines;
-    }
+    disturbanceNotes(stats, s, sessionNotes);
     return times;
 }
 
@@ -178,10 +195,11 @@ MachineHistory analyseHistory(const History& history, const VerdictSettings& set
     own.source = history.source;
     std::vector<SessionTimesByLine> times;
     std::vector<HistoryNote> sessionNotes;
+    std::vector<analyse::SessionInput> earlier;
     bool wrongBefore = false;
     for (std::size_t s = 0; s < history.sessions.size(); ++s) {
         const Machine& machine = history.sessions[s].machine;
-        times.push_back(addSession(own, history.sessions[s], s, keepDisturbed, sessionNotes));
+        times.push_back(addSession(own, history.sessions[s], s, keepDisturbed, earlier, sessionNotes));
         if (s + 1 == history.sessions.size())
             own.newestFlawed = std::any_of(machine.runs.begin(), machine.runs.end(),
                                            [](const Run& run) { return !run.transcript.good(); });

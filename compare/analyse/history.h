@@ -75,7 +75,9 @@ struct HistoryNote {
         undecided,      // the machine's undecided[index]
         notSession,     // a folder left out as no session: `issue`
         incomplete,     // session `session`'s recording did not end: `state`, `reason`
-        disturbed,      // `count` of session `session`'s `lines` lines disturbed by others
+        disturbed,      // `count` of session `session`'s `lines` lines disturbed by others, left out
+        irregular,      // `count` of them irregular (far off with no outside cause), kept
+        disturbedLines, // `count` of its lines disturbed in most runs: kept, their verdicts weaker
         leftOut,        // a file or folder that could not be read or is no transcript: `issue`
     };
     HistoryNote(Kind what, std::size_t at = 0, ReadIssue read = {}) : kind(what), session(at), issue(std::move(read)) {}

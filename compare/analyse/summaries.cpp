@@ -21,7 +21,7 @@ LineStats lineStats(const Machine& machine, const MachineStats& stats, std::size
             result.mark = Mark::wrong;
         else if (result.mark == Mark::missing)
             result.mark = own.mark;
-        if (own.time && (keepDisturbed || stats.disturbance[r][line].kind == Disturbance::none)) {
+        if (own.time && (keepDisturbed || !stats.disturbance.lines[line].runs[r].leftOut)) {
             times.push_back(*own.time);
             result.times.push_back(own.time->seconds);
             result.timeRuns.push_back(r);
@@ -67,19 +67,19 @@ std::size_t MachineStats::goodRuns() const
     return fromFlawedRuns ? 0 : static_cast<std::size_t>(std::count(used.begin(), used.end(), true));
 }
 
-MachineStats machineStats(const Machine& machine, bool keepDisturbed)
+MachineStats machineStats(const Machine& machine, bool keepDisturbed, const std::vector<analyse::SessionInput>& earlier)
 {
     MachineStats stats;
     std::size_t good = 0;
     for (const Run& run : machine.runs) {
         stats.used.push_back(run.transcript.good());
         good += run.transcript.good() ? 1 : 0;
-        stats.disturbance.push_back(judgeRun(run, machine.cpus));
     }
     stats.flagged = good != machine.runs.size();
     stats.fromFlawedRuns = good == 0;
     if (stats.fromFlawedRuns)
         stats.used.assign(machine.runs.size(), true);
+    stats.disturbance = analyse::judgeSession(disturbanceInput(machine, stats.used), earlier);
     for (std::size_t line = 0; line < kLineCount; ++line)
         stats.lines[line] = lineStats(machine, stats, line, keepDisturbed);
     summaryScores(machine, stats);

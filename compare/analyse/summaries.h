@@ -47,8 +47,9 @@ struct MachineStats {
     std::array<LineStats, kLineCount> lines;
     Summary summary;
     std::vector<bool> used; // per run: taken into the statistics
-    // Per run and line: whether the recorder's figures call it disturbed.
-    std::vector<std::array<LineJudgement, kLineCount>> disturbance;
+    // Per line (kLines' order) and run: disturbed or irregular, judged
+    // against the line's usual figures (disturbance.h).
+    analyse::SessionJudgement disturbance;
     // No run of the machine is complete with exact values: its statistics
     // come from every run that has a time, and must not be trusted.
     bool fromFlawedRuns = false;
@@ -65,7 +66,10 @@ struct MachineStats {
 
 // One machine's statistics by itself: which runs go in, and each line's
 // median, range and times (no ratios). A line the recorder saw disturbed is
-// left out of its line's times unless `keepDisturbed`.
-MachineStats machineStats(const Machine& machine, bool keepDisturbed);
+// left out of its line's times unless `keepDisturbed` (or most of the
+// line's runs are); `earlier` are the machine's earlier sessions, which the
+// disturbance judgement sets the line against.
+MachineStats machineStats(const Machine& machine, bool keepDisturbed,
+                          const std::vector<analyse::SessionInput>& earlier = {});
 
 } // namespace cpubench

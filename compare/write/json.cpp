@@ -14,18 +14,27 @@ namespace {
 
 using nlohmann::json;
 
+json nameOrNull(const char* name)
+{
+    return name == nullptr ? json(nullptr) : json(name);
+}
+
 // What the recorder saw while the line ran, and whether that makes it
 // disturbed.
-json recordedJson(const LineFigures& figures, const LineJudgement& judgement)
+json recordedJson(const LineFigures& figures, const analyse::RunJudgement& judgement)
 {
     json entry = figuresJson(figures);
-    const char* by = disturbanceName(judgement.kind);
-    entry["lost_share"] = judgement.share;
-    entry["disturbed"] = by == nullptr ? json(nullptr) : json(by);
+    entry["lost_share"] = judgement.share ? json(*judgement.share) : json(nullptr);
+    entry["usual_share"] = judgement.usualShare;
+    entry["disturbed"] =
+        nameOrNull(judgement.finding == analyse::Finding::disturbed ? causeName(judgement.cause) : nullptr);
+    entry["irregular"] = nameOrNull(irregularityName(judgement.irregularity));
+    entry["time_factor"] = judgement.timeFactor ? json(*judgement.timeFactor) : json(nullptr);
+    entry["left_out"] = judgement.leftOut;
     return entry;
 }
 
-json runJson(const Run& run, bool used, const std::array<LineJudgement, kLineCount>& judgements)
+json runJson(const Run& run, bool used, const MachineStats& stats, std::size_t r)
 {
     json lines = json::array();
     for (std::size_t line = 0; line < kLineCount; ++line) {
@@ -38,7 +47,7 @@ json runJson(const Run& run, bool used, const std::array<LineJudgement, kLineCou
         if (result.outOfMemory)
             entry["out_of_memory"] = true;
         if (run.figures[line])
-            entry["recorded"] = recordedJson(*run.figures[line], judgements[line]);
+            entry["recorded"] = recordedJson(*run.figures[line], stats.disturbance.lines[line].runs[r]);
         lines.push_back(entry);
     }
     json problems = json::array(), findings = json::array();
@@ -85,10 +94,12 @@ json machineJson(const Comparison& c, std::size_t m)
     const MachineStats& stats = c.stats[m];
     json runs = json::array();
     for (std::size_t r = 0; r < machine.runs.size(); ++r)
-        runs.push_back(runJson(machine.runs[r], stats.used[r], stats.disturbance[r]));
+        runs.push_back(runJson(machine.runs[r], stats.used[r], stats, r));
     json lines = json::array();
-    for (std::size_t line = 0; line < kLineCount; ++line)
+    for (std::size_t line = 0; line < kLineCount; ++line) {
         lines.push_back(statsJson(machine, stats.lines[line], line, c.settings));
+        lines.back()["disturbed_in_session"] = stats.disturbance.lines[line].weakness != analyse::Weakness::none;
+    }
     json summary = {{"ratio", nullable(stats.summary.ratio)}, {"median_ratio", nullable(stats.summary.medianRatio)}};
     addEstimate(summary, stats.summary.estimate, c.settings);
     return {{"name", machine.name},

@@ -69,12 +69,23 @@ const char* markName(Mark mark)
     return "missing";
 }
 
-const char* disturbanceName(Disturbance disturbance)
+const char* causeName(analyse::Cause cause)
 {
-    switch (disturbance) {
-    case Disturbance::throttling: return "throttling";
-    case Disturbance::load: return "load";
-    case Disturbance::none: break;
+    switch (cause) {
+    case analyse::Cause::othersCpu: return "others_cpu";
+    case analyse::Cause::steal: return "steal";
+    case analyse::Cause::throttling: return "throttling";
+    case analyse::Cause::none: break;
+    }
+    return nullptr;
+}
+
+const char* irregularityName(analyse::Irregularity irregularity)
+{
+    switch (irregularity) {
+    case analyse::Irregularity::time: return "time";
+    case analyse::Irregularity::runDelay: return "run_delay";
+    case analyse::Irregularity::none: break;
     }
     return nullptr;
 }

@@ -19,7 +19,8 @@ namespace cpubench {
 // the JSON documents and the pages' classes give them.
 const char* verdictName(Verdict verdict);
 const char* markName(Mark mark);
-const char* disturbanceName(Disturbance disturbance); // nullptr for none
+const char* causeName(analyse::Cause cause);                       // a disturbance's; nullptr for none
+const char* irregularityName(analyse::Irregularity irregularity); // nullptr for none
 const char* doubtName(Doubt doubt);                   // nullptr for none
 const char* problemName(TranscriptProblem::Kind kind);
 

@@ -21,17 +21,61 @@ std::vector<std::string> runNames(const Machine& machine, const std::vector<std:
     return names;
 }
 
+const analyse::RunJudgement& judgementOf(const Comparison& c, const ComparisonNote& note)
+{
+    return c.stats[note.machine].disturbance.lines[note.line].runs[note.run];
+}
+
+// "1.64 times the median of the session's other runs" (or the line's level
+// in the earlier sessions).
+std::string timeFactorText(const analyse::RunJudgement& judgement)
+{
+    if (!judgement.timeFactor)
+        return "";
+    return format("%.2f", *judgement.timeFactor) + " times " +
+           (judgement.againstHistory ? "the line's level in the earlier sessions" : "the median of its other runs");
+}
+
 std::string disturbedText(const Comparison& c, const ComparisonNote& note)
 {
     const Run& run = c.machines[note.machine].runs[note.run];
-    const LineJudgement& judgement = c.stats[note.machine].disturbance[note.run][note.line];
-    const std::string what =
-        judgement.kind == Disturbance::throttling
-            ? std::to_string(run.figures[note.line]->throttle.value_or(0)) + " thermal throttling event(s)"
-            : "others took " + shareText(judgement.share) + " of its time";
-    return "disturbed: " + run.name + ": " + lineLabel(note.line) + ": " + what +
-           (c.keepDisturbed ? " (kept in the statistics by --keep-disturbed)"
-                            : "; left out of the statistics (--keep-disturbed keeps it)");
+    const analyse::RunJudgement& judgement = judgementOf(c, note);
+    std::string what;
+    if (judgement.cause == analyse::Cause::throttling)
+        what = std::to_string(judgement.throttle) + " thermal throttling event(s)";
+    else
+        what = std::string(judgement.cause == analyse::Cause::steal ? "the hypervisor stole " : "others took ") +
+               shareText(judgement.share.value_or(0)) + " of its time (usually " + shareText(judgement.usualShare) +
+               ")";
+    if (const std::string factor = timeFactorText(judgement); !factor.empty())
+        what += ", and it took " + factor;
+    std::string kept = "; left out of the statistics (--keep-disturbed keeps it)";
+    if (c.keepDisturbed)
+        kept = " (kept in the statistics by --keep-disturbed)";
+    else if (!judgement.leftOut)
+        kept = " (kept in the statistics: most of the line's runs were disturbed)";
+    return "disturbed: " + run.name + ": " + lineLabel(note.line) + ": " + what + kept;
+}
+
+std::string irregularText(const Comparison& c, const ComparisonNote& note)
+{
+    const Run& run = c.machines[note.machine].runs[note.run];
+    const analyse::RunJudgement& judgement = judgementOf(c, note);
+    std::string what = "took " + timeFactorText(judgement);
+    if (judgement.irregularity == analyse::Irregularity::runDelay)
+        what += "; its threads waited " + format("%.2f", judgement.runDelay.value_or(0)) +
+                " s for a processor, against " + format("%.2f", judgement.usualRunDelay.value_or(0)) + " s";
+    return "irregular: " + run.name + ": " + lineLabel(note.line) + ": " + what +
+           ", with no outside cause (the run stays in the statistics)";
+}
+
+std::string disturbedSessionText(const Comparison& c, const ComparisonNote& note)
+{
+    const Machine& machine = c.machines[note.machine];
+    const analyse::LineJudgement& line = c.stats[note.machine].disturbance.lines[note.line];
+    return machine.name + ": " + lineLabel(note.line) + " was disturbed in this session: " +
+           std::to_string(line.disturbed) + " of its " + std::to_string(line.runs.size()) +
+           " runs; all are kept in the statistics, so its verdict rests on disturbed runs and is weaker";
 }
 
 std::string runsLeftOutText(const Machine& machine)
@@ -139,6 +183,8 @@ std::string noteText(const Comparison& c, const ComparisonNote& note)
     }
     case Kind::recordUnusable: return recordNoteText(*machine.recordError);
     case Kind::disturbed: return disturbedText(c, note);
+    case Kind::irregular: return irregularText(c, note);
+    case Kind::disturbedSession: return disturbedSessionText(c, note);
     case Kind::runsLeftOut: return runsLeftOutText(machine);
     case Kind::noGoodRun:
         return machine.name + ": no run is complete with exact values; its figures come from all its runs and are "

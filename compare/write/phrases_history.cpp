@@ -55,6 +55,13 @@ std::string historyNoteText(const MachineHistory& h, const HistoryNote& note, bo
         return session + ": " + std::to_string(note.count) + " of its " + std::to_string(note.lines) +
                " lines disturbed by others, " +
                (keepDisturbed ? "kept by --keep-disturbed" : "left out (--keep-disturbed keeps them)");
+    case Kind::irregular:
+        return session + ": " + std::to_string(note.count) + " of its " + std::to_string(note.lines) +
+               " lines irregular (far from the line's other runs, with no outside cause), kept";
+    case Kind::disturbedLines:
+        return session + ": " + std::to_string(note.count) +
+               (note.count == 1 ? " line was" : " lines were") +
+               " disturbed in most runs, which are kept: its verdicts rest on disturbed runs and are weaker";
     case Kind::leftOut: return "left out: " + readIssueText(note.issue);
     }
     return "";
