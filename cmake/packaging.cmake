@@ -99,7 +99,7 @@ if(WIN32)
     configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${CPUBENCH_STAGE_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
     # nlohmann/json is compiled into cpubench-compare and cpubench-record.
     configure_file(${CMAKE_SOURCE_DIR}/third_party/nlohmann_json/LICENSE.MIT
-                   ${CPUBENCH_STAGE_DIR}/LICENSE-nlohmann-json.txt COPYONLY NEWLINE_STYLE CRLF)
+                   ${CPUBENCH_STAGE_DIR}/LICENSE-nlohmann-json.txt @ONLY NEWLINE_STYLE CRLF)
     install(FILES ${CPUBENCH_STAGE_DIR}/LICENSE.txt ${CPUBENCH_STAGE_DIR}/LICENSE-nlohmann-json.txt DESTINATION .)
     configure_file(${GMP_WINDOWS_DIR}/legal/GMP.txt ${CPUBENCH_STAGE_DIR}/GMP.txt @ONLY NEWLINE_STYLE CRLF)
     install(FILES ${CPUBENCH_STAGE_DIR}/GMP.txt
