@@ -1,0 +1,621 @@
+// The rates of the wander model's statistics, before (the 1.2.0 comparison
+// and history, on transcripts made of the same times) and after, on
+// generated sessions shaped like real ones and on real sessions. Every rate
+// is printed with the count behind it. Run by hand:
+//
+//   wander_bench [--count N] [--seed S] [--wander W] SECTION...
+//
+// SECTION: comparisons, interleaved, histories, calibrate, default FOLDER...,
+// real FOLDER...; `all` runs the first three.
+#include "sitting.h"
+#include "steps.h"
+#include "wander.h"
+#include "wander_generated.h"
+
+#include "history.h"
+#include "stats.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace cpubench::analyse;
+using wandergen::Session;
+using wandergen::Shape;
+
+struct Options {
+    int count = 200;
+    unsigned long long seed = 20261209;
+    double wander = 0.02;
+    bool before = true;
+};
+
+struct Rate {
+    long hits = 0, total = 0;
+    void add(bool hit)
+    {
+        hits += hit ? 1 : 0;
+        ++total;
+    }
+    double value() const { return total > 0 ? static_cast<double>(hits) / static_cast<double>(total) : 0; }
+};
+
+void print(const char* what, const Rate& rate)
+{
+    std::printf("  %-62s %6.1f%%  (%ld of %ld)\n", what, 100 * rate.value(), rate.hits, rate.total);
+}
+
+const char* const kRowNames[] = {"double mul log", "SSE2 _mm_mul_pd", "GMP mpz_pow_ui", "INT64MulDiv128",
+                                 "4Kern MulDiv128", "8Kern MulDiv128", "18KernMulDiv128", "MUL-Mod 32 Bit",
+                                 "Copy 2 GB", "summary (headline)"};
+
+// ---- 1.2.0 ----
+
+Machine oldMachine(const std::string& name, const Session& session)
+{
+    Machine machine;
+    machine.name = name;
+    for (std::size_t r = 0; r < session.size(); ++r)
+        machine.runs.push_back({name + "/run-" + std::to_string(r + 1) + ".txt",
+                                readTranscript(wandergen::transcript(session[r]))});
+    return machine;
+}
+
+bool differs(Verdict v)
+{
+    return v == Verdict::slower || v == Verdict::faster;
+}
+
+// The rows of 1.2.0's comparison: per row, the verdict (undecided where none).
+std::array<Verdict, kSittingRows> oldVerdicts(const Session& base, const Session& other)
+{
+    const Comparison c = compare({oldMachine("a", base), oldMachine("b", other)});
+    std::array<Verdict, kSittingRows> verdicts;
+    verdicts.fill(Verdict::undecided);
+    for (std::size_t l = 0; l < kWanderLines; ++l)
+        if (c.stats[1].lines[l].estimate)
+            verdicts[l] = c.stats[1].lines[l].estimate->verdict;
+    if (c.stats[1].summary.estimate)
+        verdicts[kSummaryRow] = c.stats[1].summary.estimate->verdict;
+    return verdicts;
+}
+
+History oldHistory(const std::vector<Session>& sessions)
+{
+    History h;
+    h.name = "gen";
+    for (std::size_t s = 0; s < sessions.size(); ++s) {
+        ::Session session;
+        char name[48];
+        std::snprintf(name, sizeof name, "2026-11-%02zuT02.00Z", s + 1);
+        session.name = name;
+        session.machine = oldMachine("gen/" + session.name, sessions[s]);
+        session.machine.name = "gen";
+        h.sessions.push_back(std::move(session));
+    }
+    return h;
+}
+
+// ---- comparisons ----
+
+std::array<Verdict, kSittingRows> newVerdicts(const Session& base, const WanderModel& baseModel, const Session& other,
+                                              const WanderModel& otherModel, Pairing pairing)
+{
+    const SittingComparison c = compareSittings(sideOfRuns(wandergen::logsOf(base), baseModel),
+                                                sideOfRuns(wandergen::logsOf(other), otherModel), pairing);
+    std::array<Verdict, kSittingRows> verdicts;
+    for (std::size_t row = 0; row < kSittingRows; ++row)
+        verdicts[row] = c.rows[row].verdict;
+    return verdicts;
+}
+
+// The model a side uses: from its earlier sessions when it has some, else
+// the default with the spread of its compared session.
+WanderModel modelFor(const std::vector<Session>& earlier, const Session& newest)
+{
+    std::vector<SessionLines> lines = wandergen::linesOf(earlier);
+    lines.push_back(wandergen::linesOf(newest));
+    if (earlier.size() + 1 < kFewestWanderSessions)
+        return fitWander({wandergen::linesOf(newest)});
+    return fitWander(lines);
+}
+
+struct TableRates {
+    Rate anyFalse, headlineFalse, rowFalse, headlineFound;
+    std::array<Rate, kSittingRows> found{};
+};
+
+void printTable(const char* title, const TableRates& t)
+{
+    std::printf(" %s\n", title);
+    print("some false + or - anywhere in the table (same machine)", t.anyFalse);
+    print("false + or - on the headline (summary row)", t.headlineFalse);
+    print("false + or - per row", t.rowFalse);
+    print("headline finds a 10% slowdown of every line", t.headlineFound);
+    for (std::size_t row = 0; row < kWanderLines; ++row) {
+        char what[96];
+        std::snprintf(what, sizeof what, "  10%% slowdown found on %s", kRowNames[row]);
+        print(what, t.found[row]);
+    }
+}
+
+void comparisons(const Options& options)
+{
+    std::printf("Comparisons of one machine with itself across sittings (generated: typical wander %.1f%%, "
+                "own scale per line, machine-wide share 0.4..0.8, 1..3%% inside a session)\n",
+                100 * options.wander);
+    for (const std::size_t runs : {4, 5}) {
+        for (const std::size_t earlierCount : {std::size_t{0}, std::size_t{5}}) {
+            std::mt19937_64 random(options.seed + runs * 100 + earlierCount);
+            TableRates before, after;
+            for (int i = 0; i < options.count; ++i) {
+                const Shape shape = wandergen::randomShape(random, options.wander);
+                // Each side: its earlier sessions, then the newest (compared).
+                const std::vector<Session> a = wandergen::history(shape, earlierCount + 1, runs, random);
+                const std::vector<Session> b = wandergen::history(shape, earlierCount + 1, runs, random);
+                // The other machine 10% slower on every line, in every session.
+                std::vector<Session> slowed = b;
+                for (Session& session : slowed)
+                    for (auto& run : session)
+                        for (double& t : run)
+                            t = std::round(t * 1100) / 1000;
+                const std::vector<Session> earlierA(a.begin(), a.end() - 1), earlierB(b.begin(), b.end() - 1);
+                const std::vector<Session> earlierS(slowed.begin(), slowed.end() - 1);
+                const WanderModel modelA = modelFor(earlierA, a.back()), modelB = modelFor(earlierB, b.back());
+                const WanderModel modelS = modelFor(earlierS, slowed.back());
+                const auto tally = [&](TableRates& t, const std::array<Verdict, kSittingRows>& same,
+                                       const std::array<Verdict, kSittingRows>& slow) {
+                    bool any = false;
+                    for (std::size_t row = 0; row < kSittingRows; ++row) {
+                        any = any || differs(same[row]);
+                        t.rowFalse.add(differs(same[row]));
+                        t.found[row].add(slow[row] == Verdict::slower);
+                    }
+                    t.anyFalse.add(any);
+                    t.headlineFalse.add(differs(same[kSummaryRow]));
+                    t.headlineFound.add(slow[kSummaryRow] == Verdict::slower);
+                };
+                tally(after, newVerdicts(a.back(), modelA, b.back(), modelB, Pairing::sittings),
+                      newVerdicts(a.back(), modelA, slowed.back(), modelS, Pairing::sittings));
+                if (options.before && earlierCount == 0)
+                    tally(before, oldVerdicts(a.back(), b.back()), oldVerdicts(a.back(), slowed.back()));
+            }
+            char title[160];
+            if (options.before && earlierCount == 0) {
+                std::snprintf(title, sizeof title, "%zu runs each, before (1.2.0):", runs);
+                printTable(title, before);
+            }
+            std::snprintf(title, sizeof title, "%zu runs each, after, wander %s:", runs,
+                          earlierCount == 0 ? "the measured default (one session per machine)"
+                                            : "from each machine's 5 earlier sessions");
+            printTable(title, after);
+        }
+    }
+}
+
+void interleavedAB(const Options& options)
+{
+    std::printf("Interleaved A/B on one machine (generated as above, A B B A ..., typical wander %.1f%%)\n",
+                100 * options.wander);
+    for (const std::size_t runs : {4, 5, 6, 8}) {
+        std::mt19937_64 random(options.seed + runs);
+        TableRates t, before;
+        for (int i = 0; i < options.count; ++i) {
+            const Shape shape = wandergen::randomShape(random, options.wander);
+            const auto same = wandergen::interleaved(shape, runs, random);
+            const auto slow = wandergen::interleaved(shape, runs, random, [](std::size_t s, std::size_t) {
+                return s == 1 ? 1.10 : 1.0;
+            });
+            const WanderModel none = fitWander({wandergen::linesOf(same.first)});
+            const auto sameV = newVerdicts(same.first, none, same.second, none, Pairing::interleaved);
+            const auto slowV = newVerdicts(slow.first, none, slow.second, none, Pairing::interleaved);
+            bool any = false;
+            for (std::size_t row = 0; row < kSittingRows; ++row) {
+                any = any || differs(sameV[row]);
+                t.rowFalse.add(differs(sameV[row]));
+                t.found[row].add(slowV[row] == Verdict::slower);
+            }
+            t.anyFalse.add(any);
+            t.headlineFalse.add(differs(sameV[kSummaryRow]));
+            t.headlineFound.add(slowV[kSummaryRow] == Verdict::slower);
+            if (options.before) {
+                const auto oldSame = oldVerdicts(same.first, same.second), oldSlow = oldVerdicts(slow.first, slow.second);
+                bool oldAny = false;
+                for (std::size_t row = 0; row < kSittingRows; ++row) {
+                    oldAny = oldAny || differs(oldSame[row]);
+                    before.rowFalse.add(differs(oldSame[row]));
+                    before.found[row].add(oldSlow[row] == Verdict::slower);
+                }
+                before.anyFalse.add(oldAny);
+                before.headlineFalse.add(differs(oldSame[kSummaryRow]));
+                before.headlineFound.add(oldSlow[kSummaryRow] == Verdict::slower);
+            }
+        }
+        char title[96];
+        if (options.before) {
+            std::snprintf(title, sizeof title, "%zu runs each, before (1.2.0, rows by themselves or together):", runs);
+            printTable(title, before);
+        }
+        std::snprintf(title, sizeof title, "%zu runs each, after (exact rank test, weighted Holm):", runs);
+        printTable(title, t);
+    }
+}
+
+// ---- histories ----
+
+struct HistoryRates {
+    Rate lineChanged, status3, foundAtSession, changedElsewhere, statusAfter, byRule;
+};
+
+struct Outcome {
+    std::array<std::vector<std::size_t>, kWanderLines> changes; // sessions of the changes per line
+    bool status3 = false;
+    bool byRule = false; // status 3 from the sequential rule (after only)
+};
+
+bool gOracle = false;
+
+// The model the generator used, as if known: what the best tests could do.
+WanderModel trueModel(const Shape& shape)
+{
+    WanderModel model;
+    model.source = WanderSource::sessions;
+    model.scale = shape.scale;
+    model.spread = shape.spread;
+    model.share = shape.share;
+    model.spreadDf.fill(1e7);
+    model.scaleDf.fill(1e7);
+    model.typicalDf = 1e7;
+    return model;
+}
+
+Outcome newOutcome(const std::vector<Session>& sessions, const Shape& shape)
+{
+    StepSettings settings;
+    if (gOracle)
+        settings.known = trueModel(shape);
+    const StepReport report = findSteps(wandergen::linesOf(sessions), settings);
+    Outcome outcome;
+    for (std::size_t l = 0; l < kWanderLines; ++l)
+        for (const LineChange& change : report.lines[l].changes)
+            outcome.changes[l].push_back(change.session);
+    outcome.status3 = report.newestSlower;
+    for (const LineSteps& line : report.lines)
+        outcome.byRule = outcome.byRule || line.newest.alarm;
+    return outcome;
+}
+
+Outcome oldOutcome(const std::vector<Session>& sessions)
+{
+    const HistoryReport report = analyseHistories({oldHistory(sessions)}, {});
+    Outcome outcome;
+    for (const Change& change : report.changes)
+        outcome.changes[change.line].push_back(change.session);
+    outcome.status3 = historyStatus(report) == 3;
+    return outcome;
+}
+
+void historyCase(const Options& options, const char* title, std::size_t sessions, std::size_t stepAt, double step,
+                 int lines, bool reportStatus)
+{
+    std::printf(" %s\n", title);
+    for (const bool old : {true, false}) {
+        if (old && !options.before)
+            continue;
+        std::mt19937_64 random(options.seed + sessions * 7 + stepAt);
+        HistoryRates r;
+        for (int i = 0; i < options.count; ++i) {
+            const Shape shape = wandergen::randomShape(random, options.wander);
+            std::array<bool, kWanderLines> stepped{};
+            for (int k = 0; k < lines;) {
+                const std::size_t l = random() % kWanderLines;
+                if (!stepped[l]) {
+                    stepped[l] = true;
+                    ++k;
+                }
+            }
+            const auto history = wandergen::history(shape, sessions, 4, random, [&](std::size_t s, std::size_t l) {
+                return s >= stepAt && stepped[l] ? step : 1.0;
+            });
+            const Outcome o = old ? oldOutcome(history) : newOutcome(history, shape);
+            for (std::size_t l = 0; l < kWanderLines; ++l) {
+                if (stepped[l]) {
+                    bool at = false;
+                    for (const std::size_t s : o.changes[l])
+                        at = at || s == stepAt;
+                    r.foundAtSession.add(at);
+                } else {
+                    r.lineChanged.add(!o.changes[l].empty());
+                }
+            }
+            r.status3.add(o.status3);
+            r.byRule.add(o.byRule);
+        }
+        std::printf("  %s\n", old ? "before (1.2.0):" : "after:");
+        if (lines > 0) {
+            char what[96];
+            std::snprintf(what, sizeof what, "%.0f%% step found at its session (stepped line histories)",
+                          100 * (step - 1));
+            print(what, r.foundAtSession);
+            print("unstepped line histories with a change", r.lineChanged);
+        } else {
+            print("line histories with a change", r.lineChanged);
+        }
+        if (reportStatus || lines == 0) {
+            print("histories ending with status 3", r.status3);
+            if (!old)
+                print("  of which the sequential rule alarmed", r.byRule);
+        }
+    }
+}
+
+void mitigation(const Options& options)
+{
+    std::printf(" 10 normal sessions, then INT64MulDiv128 and MUL-Mod 32 Bit 15%% slower\n");
+    for (const bool old : {true, false}) {
+        if (old && !options.before)
+            continue;
+        for (const std::size_t slow : {1, 2, 3}) {
+            std::mt19937_64 random(options.seed + 991 + slow);
+            Rate status;
+            for (int i = 0; i < options.count; ++i) {
+                const Shape shape = wandergen::randomShape(random, options.wander);
+                const auto history = wandergen::history(shape, 10 + slow, 4, random, [](std::size_t s, std::size_t l) {
+                    return s >= 10 && (l == 3 || l == 7) ? 1.15 : 1.0;
+                });
+                status.add(old ? oldOutcome(history).status3 : newOutcome(history, shape).status3);
+            }
+            char what[96];
+            std::snprintf(what, sizeof what, "%s: status 3 after %zu slow session(s)", old ? "before" : "after", slow);
+            print(what, status);
+        }
+    }
+}
+
+void histories(const Options& options)
+{
+    std::printf("Histories (generated: typical wander %.1f%%, 4 runs a session)\n", 100 * options.wander);
+    historyCase(options, "no step, 8 sessions", 8, SIZE_MAX, 1, 0, true);
+    historyCase(options, "10 sessions, 10% step at session 6 on two lines", 10, 5, 1.10, 2, false);
+    historyCase(options, "10 sessions, 15% step at session 6 on two lines", 10, 5, 1.15, 2, false);
+    historyCase(options, "6 sessions, 25% step at session 4 on two lines", 6, 3, 1.25, 2, false);
+    mitigation(options);
+}
+
+// The sequential rule's false alarm per line under the model: normal scores.
+void calibrate(const Options& options)
+{
+    std::mt19937_64 random(options.seed);
+    std::normal_distribution<double> normal;
+    const long draws = 2000000;
+    for (const double reference : {1.0, 1.5, NewestRule::kReference})
+        for (const double limit : {1.5, 1.7, 1.9, 2.1, NewestRule::kLimit}) {
+            long alarms = 0, one = 0;
+            for (long i = 0; i < draws; ++i) {
+                double score = 0, z = 0;
+                for (std::size_t s = 0; s < NewestRule::kWindow; ++s) {
+                    z = normal(random);
+                    score = std::max(0.0, score + z - reference);
+                }
+                alarms += score > limit && z > reference ? 1 : 0;
+                one += z - reference > limit ? 1 : 0;
+            }
+            std::printf("reference %.2f limit %.2f: false alarm per series %.3f%%, by the newest session alone "
+                        "%.3f%% (%ld draws)\n",
+                        reference, limit, 100.0 * static_cast<double>(alarms) / draws,
+                        100.0 * static_cast<double>(one) / draws, draws);
+        }
+}
+
+void printModel(const char* title, const WanderModel& m)
+{
+    std::printf("%s: source %s, %zu sessions, typical %.2f%% (df %.1f), share %.2f\n", title,
+                m.source == WanderSource::sessions ? "sessions" : "default", m.sessions, 100 * m.typical, m.typicalDf,
+                m.share);
+    for (std::size_t l = 0; l < kWanderLines; ++l)
+        std::printf("  %-16s scale %.2f%% (df %.1f)  spread %.2f%% (df %.0f)\n", kRowNames[l], 100 * m.scale[l],
+                    m.scaleDf[l], 100 * m.spread[l], m.spreadDf[l]);
+}
+
+std::vector<SessionLines> realLines(const std::vector<wandergen::RealSession>& sessions)
+{
+    std::vector<SessionLines> lines;
+    for (const auto& s : sessions)
+        lines.push_back(wandergen::linesOf(s.runs));
+    return lines;
+}
+
+void measureDefault(const std::vector<std::string>& folders)
+{
+    for (const std::string& folder : folders) {
+        const auto sessions = wandergen::readSessions(folder);
+        std::printf("%s: %zu sessions\n", folder.c_str(), sessions.size());
+        for (const auto& s : sessions)
+            std::printf("  %s: %zu runs\n", s.name.c_str(), s.runs.size());
+        printModel("fitted", fitWander(realLines(sessions)));
+        const StepReport steps = findSteps(realLines(sessions));
+        printModel("fitted around the history's levels", steps.model);
+        for (std::size_t l = 0; l < kWanderLines; ++l)
+            for (const LineChange& c : steps.lines[l].changes)
+                std::printf("  change: %s at session %zu: %.3fx\n", kRowNames[l], c.session, c.ratio);
+        std::printf("  status 3: %s\n", steps.newestSlower ? "yes" : "no");
+    }
+    // The committed idle runs as six sittings of five, in time order.
+    std::vector<Session> blocks(6);
+    for (std::size_t r = 0; r < 30; ++r)
+        blocks[r / 5].push_back(wandergen::idleRuns()[r]);
+    printModel("idle runs (Intel Xeon), six blocks of five in time order", fitWander(wandergen::linesOf(blocks)));
+}
+
+// Real sessions: every pair of sessions of a machine, one against the other,
+// with the wander from the default or from the other sessions.
+void real(const Options& options, const std::vector<std::string>& folders)
+{
+    for (const std::string& folder : folders) {
+        const auto sessions = wandergen::readSessions(folder);
+        std::printf("%s: %zu sessions; every ordered pair of sessions compared (not independent: %zu sessions "
+                    "hold %zu independent pairs)\n",
+                    folder.c_str(), sessions.size(), sessions.size(), sessions.size() / 2);
+        Rate anyBefore, anyAfterDefault, anyAfterOwn, headBefore, headAfterDefault, headAfterOwn;
+        for (std::size_t i = 0; i < sessions.size(); ++i)
+            for (std::size_t j = 0; j < sessions.size(); ++j) {
+                if (i == j)
+                    continue;
+                const Session& a = sessions[i].runs;
+                const Session& b = sessions[j].runs;
+                // Own: the model from the other sessions (leaving both out).
+                std::vector<SessionLines> others;
+                for (std::size_t k = 0; k < sessions.size(); ++k)
+                    if (k != i && k != j)
+                        others.push_back(wandergen::linesOf(sessions[k].runs));
+                const WanderModel own = fitWander(others);
+                const WanderModel defA = fitWander({wandergen::linesOf(a)}), defB = fitWander({wandergen::linesOf(b)});
+                const auto tally = [](Rate& any, Rate& head, const std::array<Verdict, kSittingRows>& v) {
+                    bool some = false;
+                    for (const Verdict x : v)
+                        some = some || differs(x);
+                    any.add(some);
+                    head.add(differs(v[kSummaryRow]));
+                };
+                if (options.before)
+                    tally(anyBefore, headBefore, oldVerdicts(a, b));
+                tally(anyAfterDefault, headAfterDefault, newVerdicts(a, defA, b, defB, Pairing::sittings));
+                tally(anyAfterOwn, headAfterOwn, newVerdicts(a, own, b, own, Pairing::sittings));
+            }
+        if (options.before) {
+            print("before: some false + or - in the table", anyBefore);
+            print("before: false headline", headBefore);
+        }
+        print("after, default wander: some false + or - in the table", anyAfterDefault);
+        print("after, default wander: false headline", headAfterDefault);
+        print("after, wander from the other sessions: some false + or -", anyAfterOwn);
+        print("after, wander from the other sessions: false headline", headAfterOwn);
+    }
+}
+
+void diagnoseRule(const Options& options)
+{
+    std::mt19937_64 random(options.seed);
+    long alarms = 0, lines = 0;
+    double sumScore = 0;
+    std::vector<double> zs;
+    for (int i = 0; i < options.count; ++i) {
+        const Shape shape = wandergen::randomShape(random, options.wander);
+        const auto history = wandergen::history(shape, 8, 4, random);
+        const StepReport report = findSteps(wandergen::linesOf(history));
+        for (std::size_t l = 0; l < kWanderLines; ++l) {
+            ++lines;
+            alarms += report.lines[l].newest.alarm ? 1 : 0;
+            sumScore += report.lines[l].newest.score;
+            zs.push_back(report.lines[l].newest.newestScore);
+            if (report.lines[l].newest.alarm)
+                std::printf("alarm: history %d line %zu score %.2f ratio %.3f from %zu; scale est %.2f%% true %.2f%% df %.1f; share %.2f/%.2f\n",
+                            i, l, report.lines[l].newest.score, report.lines[l].newest.ratio,
+                            report.lines[l].newest.from, 100 * report.model.scale[l], 100 * shape.scale[l],
+                            report.model.scaleDf[l], report.model.share, shape.share);
+        }
+    }
+    std::printf("line alarms %ld of %ld, mean score %.3f\n", alarms, lines, sumScore / static_cast<double>(lines));
+    double sum = 0, squares = 0;
+    double above2 = 0, above3 = 0;
+    for (const double z : zs) {
+        sum += z;
+        squares += z * z;
+        above2 += z > 2 ? 1 : 0;
+        above3 += z > 3 ? 1 : 0;
+    }
+    const double n = static_cast<double>(zs.size());
+    std::printf("newest z: mean %.3f sd %.3f, above 2: %.2f%% (normal 2.28%%), above 3: %.2f%% (0.13%%)\n", sum / n,
+                std::sqrt(squares / n - sum * sum / n / n), 100 * above2 / n, 100 * above3 / n);
+}
+
+void diagnose(const Options& options)
+{
+    std::mt19937_64 random(options.seed);
+    double logRatio[kWanderLines] = {}, shareError = 0;
+    const int n = options.count;
+    for (int i = 0; i < n; ++i) {
+        const Shape shape = wandergen::randomShape(random, options.wander);
+        std::array<bool, kWanderLines> stepped{};
+        stepped[random() % kWanderLines] = true;
+        const auto history = wandergen::history(shape, 10, 4, random, [&](std::size_t s, std::size_t l) {
+            return s >= 5 && stepped[l] ? 1.10 : 1.0;
+        });
+        const StepReport report = findSteps(wandergen::linesOf(history));
+        for (std::size_t l = 0; l < kWanderLines; ++l)
+            logRatio[l] += 0.5 * std::log(sessionVariance(report.model, l, 4) /
+                                          (shape.scale[l] * shape.scale[l] + shape.spread[l] * shape.spread[l] / 4)) / n;
+        shareError += (report.model.share - shape.share) / n;
+        if (i < 12)
+            for (std::size_t l = 0; l < kWanderLines; ++l)
+                if (stepped[l]) {
+                    std::printf("line %zu true scale %.2f%% est %.2f%% (df %.1f) share %.2f est %.2f spread %.1f%%: changes",
+                                l, 100 * shape.scale[l], 100 * report.model.scale[l], report.model.scaleDf[l],
+                                shape.share, report.model.share, 100 * shape.spread[l]);
+                    for (const LineChange& c : report.lines[l].changes)
+                        std::printf(" %zu(%.3f %s)", c.session, c.ratio, c.byCommonPart ? "common" : "raw");
+                    std::printf("\n");
+                }
+    }
+    for (std::size_t l = 0; l < kWanderLines; ++l)
+        std::printf("line %zu: mean log(estimated/true session sd) %.3f\n", l, logRatio[l]);
+    for (const std::size_t k : {3, 4, 6, 8, 10, 20})
+        std::printf("E[max Z^2] over %zu sessions: %.3f\n", k, bestSplitSquares(k));
+    std::printf("share: mean error %.3f\n", shareError);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    std::vector<std::string> sections, folders;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--count" && i + 1 < argc)
+            options.count = std::atoi(argv[++i]);
+        else if (arg == "--seed" && i + 1 < argc)
+            options.seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (arg == "--wander" && i + 1 < argc)
+            options.wander = std::atof(argv[++i]) / 100;
+        else if (arg == "--oracle")
+            gOracle = true;
+        else if (arg == "--after-only")
+            options.before = false;
+        else if (arg == "--help") {
+            std::printf("wander_bench [--count N] [--seed S] [--wander PERCENT] [--after-only] "
+                        "comparisons|interleaved|histories|calibrate|all|default FOLDER...|real FOLDER...\n");
+            return 0;
+        } else if (arg.find('/') != std::string::npos)
+            folders.push_back(arg);
+        else
+            sections.push_back(arg);
+    }
+    for (const std::string& section : sections) {
+        if (section == "comparisons" || section == "all")
+            comparisons(options);
+        if (section == "interleaved" || section == "all")
+            interleavedAB(options);
+        if (section == "histories" || section == "all")
+            histories(options);
+        if (section == "nostep")
+            historyCase(options, "no step, 8 sessions", 8, SIZE_MAX, 1, 0, true);
+        if (section == "rule")
+            diagnoseRule(options);
+        if (section == "diagnose")
+            diagnose(options);
+        if (section == "calibrate")
+            calibrate(options);
+        if (section == "default")
+            measureDefault(folders);
+        if (section == "real")
+            real(options, folders);
+    }
+    return 0;
+}
