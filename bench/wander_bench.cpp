@@ -250,13 +250,15 @@ void interleavedAB(const Options& options)
 // ---- histories ----
 
 struct HistoryRates {
-    Rate lineChanged, status3, foundAtSession, changedElsewhere, statusAfter, byRule;
+    Rate lineChanged, status3, foundAtSession, changedElsewhere, statusAfter, byRule, undecidedStepped,
+        undecidedElsewhere;
 };
 
 struct Outcome {
     std::array<std::vector<std::size_t>, kWanderLines> changes; // sessions of the changes per line
     bool status3 = false;
     bool byRule = false; // status 3 from the sequential rule (after only)
+    std::array<bool, kWanderLines> undecided{}; // some place the sessions cannot tell yet (after only)
 };
 
 bool gOracle = false;
@@ -286,8 +288,10 @@ Outcome newOutcome(const std::vector<Session>& sessions, const Shape& shape)
         for (const LineChange& change : report.lines[l].changes)
             outcome.changes[l].push_back(change.session);
     outcome.status3 = report.newestSlower;
-    for (const LineSteps& line : report.lines)
-        outcome.byRule = outcome.byRule || line.newest.alarm;
+    for (std::size_t l = 0; l < kWanderLines; ++l) {
+        outcome.byRule = outcome.byRule || report.lines[l].newest.alarm;
+        outcome.undecided[l] = !report.lines[l].undecided.empty();
+    }
     return outcome;
 }
 
@@ -330,8 +334,10 @@ void historyCase(const Options& options, const char* title, std::size_t sessions
                     for (const std::size_t s : o.changes[l])
                         at = at || s == stepAt;
                     r.foundAtSession.add(at);
+                    r.undecidedStepped.add(!at && o.undecided[l]);
                 } else {
                     r.lineChanged.add(!o.changes[l].empty());
+                    r.undecidedElsewhere.add(o.changes[l].empty() && o.undecided[l]);
                 }
             }
             r.status3.add(o.status3);
@@ -346,6 +352,11 @@ void historyCase(const Options& options, const char* title, std::size_t sessions
             print("unstepped line histories with a change", r.lineChanged);
         } else {
             print("line histories with a change", r.lineChanged);
+        }
+        if (!old) {
+            if (lines > 0)
+                print("stepped line histories not found but undecided", r.undecidedStepped);
+            print("unstepped line histories without a change but undecided", r.undecidedElsewhere);
         }
         if (reportStatus || lines == 0) {
             print("histories ending with status 3", r.status3);
@@ -545,16 +556,15 @@ void diagnose(const Options& options)
         std::array<bool, kWanderLines> stepped{};
         stepped[random() % kWanderLines] = true;
         const auto history = wandergen::history(shape, 10, 4, random, [&](std::size_t s, std::size_t l) {
-            return s >= 5 && stepped[l] ? 1.10 : 1.0;
+            return s >= 5 && stepped[l] ? 1.15 : 1.0;
         });
         const StepReport report = findSteps(wandergen::linesOf(history));
         for (std::size_t l = 0; l < kWanderLines; ++l)
             logRatio[l] += 0.5 * std::log(sessionVariance(report.model, l, 4) /
                                           (shape.scale[l] * shape.scale[l] + shape.spread[l] * shape.spread[l] / 4)) / n;
         shareError += (report.model.share - shape.share) / n;
-        if (i < 12)
-            for (std::size_t l = 0; l < kWanderLines; ++l)
-                if (stepped[l]) {
+        for (std::size_t l = 0; l < kWanderLines; ++l)
+                if (stepped[l] && (report.lines[l].changes.size() != 1 || report.lines[l].changes[0].session != 5)) {
                     std::printf("line %zu true scale %.2f%% est %.2f%% (df %.1f) share %.2f est %.2f spread %.1f%%: changes",
                                 l, 100 * shape.scale[l], 100 * report.model.scale[l], report.model.scaleDf[l],
                                 shape.share, report.model.share, 100 * shape.spread[l]);
@@ -568,6 +578,100 @@ void diagnose(const Options& options)
     for (const std::size_t k : {3, 4, 6, 8, 10, 20})
         std::printf("E[max Z^2] over %zu sessions: %.3f\n", k, bestSplitSquares(k));
     std::printf("share: mean error %.3f\n", shareError);
+}
+
+// The committed idle runs (30, in time order, ~34 s apart): interleaved
+// A/B as windows of consecutive runs taken A B B A ..., and sittings as
+// blocks of consecutive runs further apart, with the default wander.
+void idle(const Options& options)
+{
+    const std::vector<wandergen::Times>& runs = wandergen::idleRuns();
+    std::printf("Real runs of one idle machine (tests/data/idle-runs, Intel Xeon, 30 runs in time order)\n");
+    for (const std::size_t per : {4, 5}) {
+        Rate any, head, found, anyOld, headOld;
+        // Every window of 2 * per consecutive runs (overlapping: only
+        // 30 / (2 * per) of them are independent).
+        for (std::size_t start = 0; start + 2 * per <= runs.size(); ++start) {
+            Session a, b, slow;
+            for (std::size_t r = 0; r < 2 * per; ++r) {
+                const bool second = r % 4 == 1 || r % 4 == 2;
+                (second ? b : a).push_back(runs[start + r]);
+            }
+            for (wandergen::Times t : b) {
+                for (double& x : t)
+                    x = std::round(x * 1100) / 1000;
+                slow.push_back(t);
+            }
+            const WanderModel none = fitWander({wandergen::linesOf(a)});
+            const auto same = newVerdicts(a, none, b, none, Pairing::interleaved);
+            bool some = false;
+            for (const Verdict v : same)
+                some = some || differs(v);
+            any.add(some);
+            head.add(differs(same[kSummaryRow]));
+            found.add(newVerdicts(a, none, slow, none, Pairing::interleaved)[kSummaryRow] == Verdict::slower);
+            if (options.before) {
+                const auto old = oldVerdicts(a, b);
+                bool oldSome = false;
+                for (const Verdict v : old)
+                    oldSome = oldSome || differs(v);
+                anyOld.add(oldSome);
+                headOld.add(differs(old[kSummaryRow]));
+            }
+        }
+        std::printf(" interleaved A/B, %zu runs each (every window of %zu consecutive runs; %zu independent):\n", per,
+                    2 * per, runs.size() / (2 * per));
+        if (options.before) {
+            print("before (1.2.0): some false + or - in the table", anyOld);
+            print("before (1.2.0): false headline", headOld);
+        }
+        print("after: some false + or - in the table", any);
+        print("after: false headline", head);
+        print("after: headline finds B 10% slower", found);
+    }
+    for (const std::size_t per : {4, 5}) {
+        Rate any, head, found, anyOld, headOld;
+        // Blocks of `per` consecutive runs at least one block apart.
+        for (std::size_t i = 0; i + per <= runs.size(); ++i)
+            for (std::size_t j = i + 2 * per; j + per <= runs.size(); ++j) {
+                const Session a(runs.begin() + static_cast<std::ptrdiff_t>(i),
+                                runs.begin() + static_cast<std::ptrdiff_t>(i + per));
+                const Session b(runs.begin() + static_cast<std::ptrdiff_t>(j),
+                                runs.begin() + static_cast<std::ptrdiff_t>(j + per));
+                Session slow;
+                for (wandergen::Times t : b) {
+                    for (double& x : t)
+                        x = std::round(x * 1100) / 1000;
+                    slow.push_back(t);
+                }
+                const WanderModel ma = fitWander({wandergen::linesOf(a)}), mb = fitWander({wandergen::linesOf(b)});
+                const auto same = newVerdicts(a, ma, b, mb, Pairing::sittings);
+                bool some = false;
+                for (const Verdict v : same)
+                    some = some || differs(v);
+                any.add(some);
+                head.add(differs(same[kSummaryRow]));
+                found.add(newVerdicts(a, ma, slow, mb, Pairing::sittings)[kSummaryRow] == Verdict::slower);
+                if (options.before) {
+                    const auto old = oldVerdicts(a, b);
+                    bool oldSome = false;
+                    for (const Verdict v : old)
+                        oldSome = oldSome || differs(v);
+                    anyOld.add(oldSome);
+                    headOld.add(differs(old[kSummaryRow]));
+                }
+            }
+        std::printf(" blocks of %zu runs, one block or more apart, default wander (pairs overlap; %zu disjoint "
+                    "blocks):\n",
+                    per, runs.size() / per);
+        if (options.before) {
+            print("before (1.2.0): some false + or - in the table", anyOld);
+            print("before (1.2.0): false headline", headOld);
+        }
+        print("after: some false + or - in the table", any);
+        print("after: false headline", head);
+        print("after: headline finds the second block 10% slower", found);
+    }
 }
 
 } // namespace
@@ -606,6 +710,8 @@ int main(int argc, char** argv)
             histories(options);
         if (section == "nostep")
             historyCase(options, "no step, 8 sessions", 8, SIZE_MAX, 1, 0, true);
+        if (section == "idle")
+            idle(options);
         if (section == "rule")
             diagnoseRule(options);
         if (section == "diagnose")

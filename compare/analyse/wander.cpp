@@ -13,6 +13,8 @@ constexpr double kClip = 3.5;
 // In the common part, each other line's residual counts at most this many
 // of its own standard deviations.
 constexpr double kCommonClip = 2.5;
+// Huber's constant for the robust estimate of the common part.
+constexpr double kHuber = 1.5;
 // The fewest the wander is taken to be (0.3%): below it, the millisecond of
 // the clock and the rounding of the runs' means are as large.
 constexpr double kFloorScale = 0.003;
@@ -356,8 +358,15 @@ Adjusted adjustedSeries(const std::vector<SessionLines>& sessions, const WanderM
         if (sessions[s][line].runs == 0 || !std::isfinite(sessions[s][line].mean))
             continue;
         // The common part given the other lines: each line's residual says
-        // loading * z + its own part; weighted by loading / own variance.
-        double precision = 0, evidence = 0;
+        // loading * z + its own part. The estimate weighs each by loading /
+        // own variance, with a normal prior for z (the wander model), and is
+        // made robust by Huber's weights: a line whose residual is far from
+        // what the others say (a step not yet found, a busy line) counts
+        // for less.
+        struct Witness {
+            double loading, ownPart, residual;
+        };
+        std::vector<Witness> witnesses;
         for (std::size_t k = 0; k < kWanderLines; ++k) {
             if (k == line || !(fits[k].used[s] ? fits[k].segmentSize[s] >= 2 : fits[k].predicted[s]))
                 continue;
@@ -365,17 +374,26 @@ Adjusted adjustedSeries(const std::vector<SessionLines>& sessions, const WanderM
             const double ownPart = (1 - share) * wanderVariance(model, k) +
                                    model.spread[k] * model.spread[k] / static_cast<double>(sessions[s][k].runs);
             const double total = std::sqrt(loading * loading + ownPart);
-            // A residual around a level of few sessions is shrunk towards it.
             // A residual around a level it is part of varies less than the
             // session's offset, one around a level without it more.
             const double residual =
                 fits[k].residual[s] / std::sqrt(fits[k].used[s] ? 1 - 1 / fits[k].segmentSize[s]
                                                                 : 1 + 1 / fits[k].segmentSize[s]);
-            const double clipped = std::clamp(residual / total, -kCommonClip, kCommonClip) * total;
-            precision += loading * loading / ownPart;
-            evidence += loading * clipped / ownPart;
+            witnesses.push_back({loading, ownPart, std::clamp(residual / total, -kCommonClip, kCommonClip) * total});
         }
-        const double common = evidence / (1 + precision), unknown = 1 / (1 + precision);
+        double common = 0, precision = 0;
+        for (int iteration = 0; iteration < 5; ++iteration) {
+            double evidence = 0;
+            precision = 0;
+            for (const Witness& w : witnesses) {
+                const double off = std::abs(w.residual - w.loading * common) / std::sqrt(w.ownPart);
+                const double weight = iteration == 0 || off <= kHuber ? 1 : kHuber / off;
+                precision += weight * w.loading * w.loading / w.ownPart;
+                evidence += weight * w.loading * w.residual / w.ownPart;
+            }
+            common = evidence / (1 + precision);
+        }
+        const double unknown = 1 / (1 + precision);
         const double loading = std::sqrt(share) * model.scale[line];
         adjusted.present[s] = true;
         adjusted.value[s] = sessions[s][line].mean - loading * common;
