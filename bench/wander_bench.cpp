@@ -7,6 +7,7 @@
 //
 // SECTION: comparisons, interleaved, histories, calibrate, default FOLDER...,
 // real FOLDER...; `all` runs the first three.
+#include "distributions.h"
 #include "sitting.h"
 #include "steps.h"
 #include "wander.h"
@@ -15,6 +16,7 @@
 #include "history.h"
 #include "stats.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -150,7 +152,7 @@ void comparisons(const Options& options)
     std::printf("Comparisons of one machine with itself across sittings (generated: typical wander %.1f%%, "
                 "own scale per line, machine-wide share 0.4..0.8, 1..3%% inside a session)\n",
                 100 * options.wander);
-    for (const std::size_t runs : {4, 5}) {
+    for (const std::size_t runs : {std::size_t{4}, std::size_t{5}}) {
         for (const std::size_t earlierCount : {std::size_t{0}, std::size_t{5}}) {
             std::mt19937_64 random(options.seed + runs * 100 + earlierCount);
             TableRates before, after;
@@ -203,7 +205,7 @@ void interleavedAB(const Options& options)
 {
     std::printf("Interleaved A/B on one machine (generated as above, A B B A ..., typical wander %.1f%%)\n",
                 100 * options.wander);
-    for (const std::size_t runs : {4, 5, 6, 8}) {
+    for (const std::size_t runs : {std::size_t{4}, std::size_t{5}, std::size_t{6}, std::size_t{8}}) {
         std::mt19937_64 random(options.seed + runs);
         TableRates t, before;
         for (int i = 0; i < options.count; ++i) {
@@ -335,6 +337,7 @@ void historyCase(const Options& options, const char* title, std::size_t sessions
                         at = at || s == stepAt;
                     r.foundAtSession.add(at);
                     r.undecidedStepped.add(!at && o.undecided[l]);
+                    r.changedElsewhere.add(!at && !o.changes[l].empty());
                 } else {
                     r.lineChanged.add(!o.changes[l].empty());
                     r.undecidedElsewhere.add(o.changes[l].empty() && o.undecided[l]);
@@ -354,8 +357,10 @@ void historyCase(const Options& options, const char* title, std::size_t sessions
             print("line histories with a change", r.lineChanged);
         }
         if (!old) {
-            if (lines > 0)
+            if (lines > 0) {
                 print("stepped line histories not found but undecided", r.undecidedStepped);
+                print("stepped line histories with a change elsewhere only", r.changedElsewhere);
+            }
             print("unstepped line histories without a change but undecided", r.undecidedElsewhere);
         }
         if (reportStatus || lines == 0) {
@@ -372,7 +377,7 @@ void mitigation(const Options& options)
     for (const bool old : {true, false}) {
         if (old && !options.before)
             continue;
-        for (const std::size_t slow : {1, 2, 3}) {
+        for (const std::size_t slow : {std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
             std::mt19937_64 random(options.seed + 991 + slow);
             Rate status;
             for (int i = 0; i < options.count; ++i) {
@@ -575,7 +580,7 @@ void diagnose(const Options& options)
     }
     for (std::size_t l = 0; l < kWanderLines; ++l)
         std::printf("line %zu: mean log(estimated/true session sd) %.3f\n", l, logRatio[l]);
-    for (const std::size_t k : {3, 4, 6, 8, 10, 20})
+    for (const std::size_t k : {3u, 4u, 6u, 8u, 10u, 20u})
         std::printf("E[max Z^2] over %zu sessions: %.3f\n", k, bestSplitSquares(k));
     std::printf("share: mean error %.3f\n", shareError);
 }
@@ -587,7 +592,7 @@ void idle(const Options& options)
 {
     const std::vector<wandergen::Times>& runs = wandergen::idleRuns();
     std::printf("Real runs of one idle machine (tests/data/idle-runs, Intel Xeon, 30 runs in time order)\n");
-    for (const std::size_t per : {4, 5}) {
+    for (const std::size_t per : {std::size_t{4}, std::size_t{5}}) {
         Rate any, head, found, anyOld, headOld;
         // Every window of 2 * per consecutive runs (overlapping: only
         // 30 / (2 * per) of them are independent).
@@ -629,7 +634,7 @@ void idle(const Options& options)
         print("after: false headline", head);
         print("after: headline finds B 10% slower", found);
     }
-    for (const std::size_t per : {4, 5}) {
+    for (const std::size_t per : {std::size_t{4}, std::size_t{5}}) {
         Rate any, head, found, anyOld, headOld;
         // Blocks of `per` consecutive runs at least one block apart.
         for (std::size_t i = 0; i + per <= runs.size(); ++i)
@@ -674,6 +679,71 @@ void idle(const Options& options)
     }
 }
 
+// One history made of the folders' sessions in the order given (a machine's
+// normal sessions, then those of another GMP, say): the changes, excursions,
+// undecided places and status, before and after.
+void realHistory(const std::vector<std::string>& folders)
+{
+    std::vector<Session> sessions;
+    std::vector<std::string> names;
+    for (const std::string& folder : folders)
+        for (const auto& s : wandergen::readSessions(folder)) {
+            sessions.push_back(s.runs);
+            names.push_back(folder + "/" + s.name);
+        }
+    std::printf("History of %zu sessions:\n", sessions.size());
+    for (std::size_t s = 0; s < sessions.size(); ++s)
+        std::printf("  %zu: %s (%zu runs)\n", s, names[s].c_str(), sessions[s].size());
+    if (sessions.size() < 2)
+        return;
+    const StepReport report = findSteps(wandergen::linesOf(sessions));
+    std::printf(" after: wander from %s\n", report.model.source == WanderSource::sessions ? "its sessions" : "the default");
+    for (std::size_t l = 0; l < kWanderLines; ++l) {
+        const LineSteps& line = report.lines[l];
+        for (const LineChange& c : line.changes)
+            std::printf("  change: %s from session %zu: %s %.3fx (%.3f..%.3f)%s\n", kRowNames[l], c.session,
+                        c.direction == Direction::slower ? "slower" : "faster", c.ratio, c.low, c.high,
+                        c.byCommonPart ? ", less the machine-wide part" : "");
+        for (const LineExcursion& e : line.excursions)
+            std::printf("  excursion: %s at session %zu: %.3fx\n", kRowNames[l], e.session, e.ratio);
+        for (const LineUndecided& u : line.undecided)
+            std::printf("  undecided: %s at session %zu: %.3fx, a change below a wander of %.2f%%\n", kRowNames[l],
+                        u.session, u.ratio, 100 * u.scaleNeeded);
+        if (line.newest.alarm)
+            std::printf("  newest sessions slower: %s, %.3fx the settled level (score %.2f)\n", kRowNames[l],
+                        line.newest.ratio, line.newest.score);
+    }
+    std::printf("  status %d\n", report.newestSlower ? 3 : 0);
+    const HistoryReport old = analyseHistories({oldHistory(sessions)}, {});
+    std::printf(" before (1.2.0):\n");
+    for (const Change& c : old.changes)
+        std::printf("  change: %s from session %zu: %.3fx\n", kRowNames[c.line], c.session, c.estimate.estimate);
+    for (const Excursion& e : old.excursions)
+        std::printf("  excursion: %s at session %zu\n", kRowNames[e.line], e.session);
+    for (const Undecided& u : old.undecided)
+        std::printf("  undecided: %s at session %zu: %.3fx\n", kRowNames[u.line], u.session, u.estimate.estimate);
+    std::printf("  status %d\n", historyStatus(old));
+}
+
+// Time per history of findSteps (after the critical values are cached).
+void timing(const Options& options)
+{
+    std::mt19937_64 random(options.seed);
+    std::vector<std::vector<SessionLines>> histories;
+    for (int i = 0; i < options.count; ++i)
+        histories.push_back(wandergen::linesOf(wandergen::history(wandergen::randomShape(random, 0.03), 10, 4, random)));
+    findSteps(histories[0]);
+    const auto start = std::chrono::steady_clock::now();
+    bool any = false;
+    for (const auto& h : histories)
+        any = findSteps(h).newestSlower || any;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("findSteps on %d histories of 10 sessions: %.3f ms each (%s)\n", options.count,
+                1000 * seconds / options.count, any ? "some status 3" : "none status 3");
+    std::printf("largest-step critical z, 10 sessions, 1%%: %.3f; Bonferroni over 9 boundaries: %.3f\n",
+                largestStepCritical(10, 0.01, 1e9), -normalQuantile(0.005 / 9));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -710,6 +780,10 @@ int main(int argc, char** argv)
             histories(options);
         if (section == "nostep")
             historyCase(options, "no step, 8 sessions", 8, SIZE_MAX, 1, 0, true);
+        if (section == "history")
+            realHistory(folders);
+        if (section == "timing")
+            timing(options);
         if (section == "idle")
             idle(options);
         if (section == "rule")

@@ -97,10 +97,10 @@ TEST(WanderModel, ABusySessionMovesItLittle)
     const WanderModel quiet = fitWander(wandergen::linesOf(sessions));
     // Others took much of the team lines and the copy in one session.
     for (auto& run : sessions[5])
-        for (const std::size_t l : {4, 5, 6, 8})
+        for (const std::size_t l : {4u, 5u, 6u, 8u})
             run[l] *= 1.8;
     const WanderModel busy = fitWander(wandergen::linesOf(sessions));
-    for (const std::size_t l : {4, 5, 6, 8})
+    for (const std::size_t l : {4u, 5u, 6u, 8u})
         EXPECT_LT(busy.scale[l], 2 * quiet.scale[l]) << l;
     EXPECT_NEAR(busy.scale[0], quiet.scale[0], 0.2 * quiet.scale[0]);
 }
@@ -138,7 +138,7 @@ TEST(WanderSteps, AStepIsFoundAtItsSessionAndABusySessionIsAnExcursion)
     const wandergen::Shape shape = wandergen::randomShape(random, 0.02);
     std::vector<Session> sessions = wandergen::history(shape, 10, 4, random, stepOf(5, 1.25, {2, 8}));
     for (auto& run : sessions[2])
-        for (const std::size_t l : {4, 5, 6})
+        for (const std::size_t l : {4u, 5u, 6u})
             run[l] *= 1.7;
     const StepReport report = findSteps(wandergen::linesOf(sessions));
     for (std::size_t l = 0; l < kWanderLines; ++l) {
