@@ -469,49 +469,86 @@ void measureDefault(const std::vector<std::string>& folders)
     printModel("idle runs (Intel Xeon), six blocks of five in time order", fitWander(wandergen::linesOf(blocks)));
 }
 
-// Real sessions: every pair of sessions of a machine, one against the other,
-// with the wander from the default or from the other sessions.
+// Every time of a session 10% longer (rounded to the millisecond).
+Session slower10(const Session& session)
+{
+    Session slow;
+    for (wandergen::Times t : session) {
+        for (double& x : t)
+            x = std::round(x * 1100) / 1000;
+        slow.push_back(t);
+    }
+    return slow;
+}
+
+bool anyDiffers(const std::array<Verdict, kSittingRows>& verdicts)
+{
+    bool some = false;
+    for (const Verdict v : verdicts)
+        some = some || differs(v);
+    return some;
+}
+
+// The rates of comparisons of a machine's sessions with each other: false
+// rows and headlines before and after, and the headline's power at 10%.
+struct PairRates {
+    Rate any, head, found, anyOld, headOld;
+
+    void judge(const Session& a, const WanderModel& ma, const Session& b, const WanderModel& mb, Pairing pairing,
+               bool before)
+    {
+        const auto same = newVerdicts(a, ma, b, mb, pairing);
+        any.add(anyDiffers(same));
+        head.add(differs(same[kSummaryRow]));
+        found.add(newVerdicts(a, ma, slower10(b), mb, pairing)[kSummaryRow] == Verdict::slower);
+        if (before) {
+            const auto old = oldVerdicts(a, b);
+            anyOld.add(anyDiffers(old));
+            headOld.add(differs(old[kSummaryRow]));
+        }
+    }
+
+    void show(bool before) const
+    {
+        if (before) {
+            print("before (1.2.0): some false + or - in the table", anyOld);
+            print("before (1.2.0): false headline", headOld);
+        }
+        print("after: some false + or - in the table", any);
+        print("after: false headline", head);
+        print("after: headline finds the second 10% slower", found);
+    }
+};
+
+// Real sessions: every ordered pair of sessions of a machine, one against
+// the other, with the wander from the default or from its other sessions.
 void real(const Options& options, const std::vector<std::string>& folders)
 {
     for (const std::string& folder : folders) {
         const auto sessions = wandergen::readSessions(folder);
-        std::printf("%s: %zu sessions; every ordered pair of sessions compared (not independent: %zu sessions "
-                    "hold %zu independent pairs)\n",
+        std::printf("%s: %zu sessions; every ordered pair compared (they overlap: %zu sessions hold %zu disjoint "
+                    "pairs)\n",
                     folder.c_str(), sessions.size(), sessions.size(), sessions.size() / 2);
-        Rate anyBefore, anyAfterDefault, anyAfterOwn, headBefore, headAfterDefault, headAfterOwn;
+        PairRates byDefault, byOthers;
         for (std::size_t i = 0; i < sessions.size(); ++i)
             for (std::size_t j = 0; j < sessions.size(); ++j) {
                 if (i == j)
                     continue;
                 const Session& a = sessions[i].runs;
                 const Session& b = sessions[j].runs;
-                // Own: the model from the other sessions (leaving both out).
                 std::vector<SessionLines> others;
                 for (std::size_t k = 0; k < sessions.size(); ++k)
                     if (k != i && k != j)
                         others.push_back(wandergen::linesOf(sessions[k].runs));
+                byDefault.judge(a, fitWander({wandergen::linesOf(a)}), b, fitWander({wandergen::linesOf(b)}),
+                                Pairing::sittings, options.before);
                 const WanderModel own = fitWander(others);
-                const WanderModel defA = fitWander({wandergen::linesOf(a)}), defB = fitWander({wandergen::linesOf(b)});
-                const auto tally = [](Rate& any, Rate& head, const std::array<Verdict, kSittingRows>& v) {
-                    bool some = false;
-                    for (const Verdict x : v)
-                        some = some || differs(x);
-                    any.add(some);
-                    head.add(differs(v[kSummaryRow]));
-                };
-                if (options.before)
-                    tally(anyBefore, headBefore, oldVerdicts(a, b));
-                tally(anyAfterDefault, headAfterDefault, newVerdicts(a, defA, b, defB, Pairing::sittings));
-                tally(anyAfterOwn, headAfterOwn, newVerdicts(a, own, b, own, Pairing::sittings));
+                byOthers.judge(a, own, b, own, Pairing::sittings, false);
             }
-        if (options.before) {
-            print("before: some false + or - in the table", anyBefore);
-            print("before: false headline", headBefore);
-        }
-        print("after, default wander: some false + or - in the table", anyAfterDefault);
-        print("after, default wander: false headline", headAfterDefault);
-        print("after, wander from the other sessions: some false + or -", anyAfterOwn);
-        print("after, wander from the other sessions: false headline", headAfterOwn);
+        std::printf(" wander: the default\n");
+        byDefault.show(options.before);
+        std::printf(" wander: from the other sessions (the default below 4)\n");
+        byOthers.show(false);
     }
 }
 
@@ -585,6 +622,11 @@ void diagnose(const Options& options)
     std::printf("share: mean error %.3f\n", shareError);
 }
 
+Session slice(const std::vector<wandergen::Times>& runs, std::size_t from, std::size_t count)
+{
+    return {runs.begin() + static_cast<std::ptrdiff_t>(from), runs.begin() + static_cast<std::ptrdiff_t>(from + count)};
+}
+
 // The committed idle runs (30, in time order, ~34 s apart): interleaved
 // A/B as windows of consecutive runs taken A B B A ..., and sittings as
 // blocks of consecutive runs further apart, with the default wander.
@@ -593,89 +635,33 @@ void idle(const Options& options)
     const std::vector<wandergen::Times>& runs = wandergen::idleRuns();
     std::printf("Real runs of one idle machine (tests/data/idle-runs, Intel Xeon, 30 runs in time order)\n");
     for (const std::size_t per : {std::size_t{4}, std::size_t{5}}) {
-        Rate any, head, found, anyOld, headOld;
+        PairRates rates;
         // Every window of 2 * per consecutive runs (overlapping: only
         // 30 / (2 * per) of them are independent).
         for (std::size_t start = 0; start + 2 * per <= runs.size(); ++start) {
-            Session a, b, slow;
-            for (std::size_t r = 0; r < 2 * per; ++r) {
-                const bool second = r % 4 == 1 || r % 4 == 2;
-                (second ? b : a).push_back(runs[start + r]);
-            }
-            for (wandergen::Times t : b) {
-                for (double& x : t)
-                    x = std::round(x * 1100) / 1000;
-                slow.push_back(t);
-            }
+            Session a, b;
+            for (std::size_t r = 0; r < 2 * per; ++r)
+                (r % 4 == 1 || r % 4 == 2 ? b : a).push_back(runs[start + r]);
             const WanderModel none = fitWander({wandergen::linesOf(a)});
-            const auto same = newVerdicts(a, none, b, none, Pairing::interleaved);
-            bool some = false;
-            for (const Verdict v : same)
-                some = some || differs(v);
-            any.add(some);
-            head.add(differs(same[kSummaryRow]));
-            found.add(newVerdicts(a, none, slow, none, Pairing::interleaved)[kSummaryRow] == Verdict::slower);
-            if (options.before) {
-                const auto old = oldVerdicts(a, b);
-                bool oldSome = false;
-                for (const Verdict v : old)
-                    oldSome = oldSome || differs(v);
-                anyOld.add(oldSome);
-                headOld.add(differs(old[kSummaryRow]));
-            }
+            rates.judge(a, none, b, none, Pairing::interleaved, options.before);
         }
         std::printf(" interleaved A/B, %zu runs each (every window of %zu consecutive runs; %zu independent):\n", per,
                     2 * per, runs.size() / (2 * per));
-        if (options.before) {
-            print("before (1.2.0): some false + or - in the table", anyOld);
-            print("before (1.2.0): false headline", headOld);
-        }
-        print("after: some false + or - in the table", any);
-        print("after: false headline", head);
-        print("after: headline finds B 10% slower", found);
+        rates.show(options.before);
     }
     for (const std::size_t per : {std::size_t{4}, std::size_t{5}}) {
-        Rate any, head, found, anyOld, headOld;
+        PairRates rates;
         // Blocks of `per` consecutive runs at least one block apart.
         for (std::size_t i = 0; i + per <= runs.size(); ++i)
             for (std::size_t j = i + 2 * per; j + per <= runs.size(); ++j) {
-                const Session a(runs.begin() + static_cast<std::ptrdiff_t>(i),
-                                runs.begin() + static_cast<std::ptrdiff_t>(i + per));
-                const Session b(runs.begin() + static_cast<std::ptrdiff_t>(j),
-                                runs.begin() + static_cast<std::ptrdiff_t>(j + per));
-                Session slow;
-                for (wandergen::Times t : b) {
-                    for (double& x : t)
-                        x = std::round(x * 1100) / 1000;
-                    slow.push_back(t);
-                }
-                const WanderModel ma = fitWander({wandergen::linesOf(a)}), mb = fitWander({wandergen::linesOf(b)});
-                const auto same = newVerdicts(a, ma, b, mb, Pairing::sittings);
-                bool some = false;
-                for (const Verdict v : same)
-                    some = some || differs(v);
-                any.add(some);
-                head.add(differs(same[kSummaryRow]));
-                found.add(newVerdicts(a, ma, slow, mb, Pairing::sittings)[kSummaryRow] == Verdict::slower);
-                if (options.before) {
-                    const auto old = oldVerdicts(a, b);
-                    bool oldSome = false;
-                    for (const Verdict v : old)
-                        oldSome = oldSome || differs(v);
-                    anyOld.add(oldSome);
-                    headOld.add(differs(old[kSummaryRow]));
-                }
+                const Session a = slice(runs, i, per), b = slice(runs, j, per);
+                rates.judge(a, fitWander({wandergen::linesOf(a)}), b, fitWander({wandergen::linesOf(b)}),
+                            Pairing::sittings, options.before);
             }
         std::printf(" blocks of %zu runs, one block or more apart, default wander (pairs overlap; %zu disjoint "
                     "blocks):\n",
                     per, runs.size() / per);
-        if (options.before) {
-            print("before (1.2.0): some false + or - in the table", anyOld);
-            print("before (1.2.0): false headline", headOld);
-        }
-        print("after: some false + or - in the table", any);
-        print("after: false headline", head);
-        print("after: headline finds the second block 10% slower", found);
+        rates.show(options.before);
     }
 }
 
