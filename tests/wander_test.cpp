@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <random>
 
@@ -297,6 +298,62 @@ TEST(WanderSitting, InterleavedRowsKeepTheExactRankInterval)
     EXPECT_NEAR(head.level, 1 - 0.05 * kHeadlineWeight, 1e-12);
     for (std::size_t l = 0; l < kWanderLines; ++l)
         EXPECT_EQ(c.rows[l].verdict, Verdict::undecided) << l;
+}
+
+} // namespace
+
+namespace {
+
+// What other machines' folders can hold reaches these functions as numbers:
+// none of it may crash, hang or give a number that is not one.
+TEST(WanderInput, OddFiguresAreHandled)
+{
+    using cpubench::analyse::SessionLines;
+    std::vector<SessionLines> sessions(7);
+    for (std::size_t s = 0; s < sessions.size(); ++s)
+        for (std::size_t l = 0; l < kWanderLines; ++l)
+            sessions[s][l] = {4, std::log(1.0 + 0.01 * static_cast<double>(s % 3)), 0.01};
+    sessions[1][0] = {4, NAN, NAN};
+    sessions[2][1] = {4, INFINITY, -1};
+    sessions[3][2] = {0, 5, 5};
+    for (auto& session : sessions)
+        session[3] = {1, 0.5, 0}; // one run each, the same time every session
+    sessions[4][4] = {1000000, 1e300, 1e300};
+    const WanderModel model = fitWander(sessions);
+    for (std::size_t l = 0; l < kWanderLines; ++l) {
+        EXPECT_TRUE(std::isfinite(model.scale[l]) && model.scale[l] > 0) << l;
+        EXPECT_TRUE(std::isfinite(model.spread[l])) << l;
+    }
+    const StepReport report = findSteps(sessions);
+    for (const LineSteps& line : report.lines)
+        for (const LineChange& change : line.changes)
+            EXPECT_TRUE(std::isfinite(change.ratio) && change.low <= change.ratio && change.ratio <= change.high);
+    EXPECT_FALSE(findSteps({}).newestSlower);
+    EXPECT_FALSE(findSteps({sessions[0]}).newestSlower);
+
+    std::vector<std::array<double, kWanderLines>> runs(3);
+    for (auto& run : runs)
+        run.fill(0.1);
+    runs[0][0] = NAN;
+    runs[1][1] = -INFINITY;
+    const SittingSide side = sideOfRuns(runs, measuredDefaultWander());
+    const SittingComparison c = compareSittings(side, side, Pairing::sittings);
+    for (const RowResult& row : c.rows)
+        EXPECT_TRUE(row.judged && std::isfinite(row.ratio) && row.verdict != Verdict::slower);
+    const SittingComparison empty = compareSittings(SittingSide{}, side, Pairing::interleaved);
+    for (const RowResult& row : empty.rows)
+        EXPECT_FALSE(row.judged);
+}
+
+// A long history stays quick: a lab keeps years of nightly sessions.
+TEST(WanderInput, ALongHistoryIsAnalysedInTime)
+{
+    std::mt19937_64 random(41);
+    const wandergen::Shape shape = wandergen::randomShape(random, 0.02);
+    const auto start = std::chrono::steady_clock::now();
+    const StepReport report = findSteps(wandergen::linesOf(wandergen::history(shape, 400, 2, random)));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
+    EXPECT_EQ(report.model.sessions, 400u);
 }
 
 } // namespace

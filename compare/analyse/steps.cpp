@@ -25,6 +25,9 @@ constexpr int kMostRounds = 5;
 // histories show a change and 4% of the histories end with status 3
 // (wander_bench histories).
 constexpr double kLineShare = 2.0 / 3;
+// Up to this many sessions in a stretch, the largest step's distribution is
+// computed exactly.
+constexpr std::size_t kExactSessions = 64;
 constexpr double kCommonShare = 0.7;
 
 struct Series {
@@ -465,8 +468,11 @@ double largestStepCritical(std::size_t sessions, double alpha, double df)
     const auto key = std::pair{sessions, alpha};
     auto at = normal.find(key);
     if (at == normal.end()) {
-        const double critical = sessions == 2 ? -normalQuantile(alpha / 2)
-                                              : noStepCritical(std::vector<double>(sessions, 1.0), alpha);
+        // Beyond kExactSessions, Bonferroni over the boundaries: a little
+        // stricter, and the bridge's grid would take seconds per count.
+        const double critical = sessions == 2               ? -normalQuantile(alpha / 2)
+                                : sessions > kExactSessions ? -normalQuantile(alpha / (2 * static_cast<double>(sessions - 1)))
+                                                            : noStepCritical(std::vector<double>(sessions, 1.0), alpha);
         at = normal.emplace(key, critical).first;
     }
     // The same per-boundary tail, for t statistics: the correlation of the
@@ -479,6 +485,12 @@ double bestSplitSquares(std::size_t sessions)
 {
     if (sessions < 2)
         return 0;
+    // Beyond kExactSessions, the value there grown as the largest of
+    // independent squares grows (with the log of their count): a little
+    // more than the truth, so the wander errs large.
+    if (sessions > kExactSessions)
+        return bestSplitSquares(kExactSessions) * std::log(static_cast<double>(sessions - 1)) /
+               std::log(static_cast<double>(kExactSessions - 1));
     static std::map<std::size_t, double> known;
     auto at = known.find(sessions);
     if (at != known.end())
