@@ -721,11 +721,15 @@ void timing(const Options& options)
     findSteps(histories[0]);
     const auto start = std::chrono::steady_clock::now();
     bool any = false;
-    for (const auto& h : histories)
-        any = findSteps(h).newestSlower || any;
+    double rounds = 0;
+    for (const auto& h : histories) {
+        const StepReport report = findSteps(h);
+        any = report.newestSlower || any;
+        rounds += static_cast<double>(report.rounds) / options.count;
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("findSteps on %d histories of 10 sessions: %.3f ms each (%s)\n", options.count,
-                1000 * seconds / options.count, any ? "some status 3" : "none status 3");
+    std::printf("findSteps on %d histories of 10 sessions: %.3f ms each (%s), %.2f rounds of the model on average\n",
+                options.count, 1000 * seconds / options.count, any ? "some status 3" : "none status 3", rounds);
     std::printf("largest-step critical z, 10 sessions, 1%%: %.3f; Bonferroni over 9 boundaries: %.3f\n",
                 largestStepCritical(10, 0.01, 1e9), -normalQuantile(0.005 / 9));
 }

@@ -218,6 +218,30 @@ TEST(WanderSteps, RatesOnGeneratedHistories)
     EXPECT_GE(found, stepped * 80 / 100);
 }
 
+// Undecided: where a step stands that the wander estimated does not
+// confirm but a wander at the low end of what the sessions allow would;
+// never where a change was called, and the scale it names lies below the
+// model's.
+TEST(WanderSteps, UndecidedIsWhatTheSessionsCannotTellYet)
+{
+    std::mt19937_64 random(24);
+    int undecided = 0;
+    for (int i = 0; i < 40; ++i) {
+        const wandergen::Shape shape = wandergen::randomShape(random, 0.03);
+        const StepReport report =
+            findSteps(wandergen::linesOf(wandergen::history(shape, 6, 4, random, stepOf(3, 1.08, {0, 1, 2, 3}))));
+        for (std::size_t l = 0; l < kWanderLines; ++l)
+            for (const LineUndecided& u : report.lines[l].undecided) {
+                ++undecided;
+                EXPECT_LT(u.scaleNeeded, report.model.scale[l]);
+                EXPECT_GT(u.scaleNeeded, 0);
+                for (const LineChange& change : report.lines[l].changes)
+                    EXPECT_NE(change.session, u.session);
+            }
+    }
+    EXPECT_GT(undecided, 0);
+}
+
 TEST(WanderSitting, OneMachineAgainstItselfAndTenPercentSlower)
 {
     std::mt19937_64 random(31);
