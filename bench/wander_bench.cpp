@@ -410,7 +410,7 @@ void calibrate(const Options& options)
     std::mt19937_64 random(options.seed);
     std::normal_distribution<double> normal;
     const long draws = 2000000;
-    for (const double reference : {1.0, 1.5, NewestRule::kReference})
+    for (const double reference : {0.5, 1.0, NewestRule::kReference})
         for (const double limit : {1.5, 1.7, 1.9, 2.1, NewestRule::kLimit}) {
             long alarms = 0, one = 0;
             for (long i = 0; i < draws; ++i) {
