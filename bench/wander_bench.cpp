@@ -454,7 +454,7 @@ void measureDefault(const std::vector<std::string>& folders)
         std::printf("%s: %zu sessions\n", folder.c_str(), sessions.size());
         for (const auto& s : sessions)
             std::printf("  %s: %zu runs\n", s.name.c_str(), s.runs.size());
-        printModel("fitted", fitWander(realLines(sessions)));
+        printModel("fitted", fitWander(realLines(sessions), {}, measuredDefaultWander(), 2));
         const StepReport steps = findSteps(realLines(sessions));
         printModel("fitted around the history's levels", steps.model);
         for (std::size_t l = 0; l < kWanderLines; ++l)

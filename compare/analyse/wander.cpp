@@ -200,7 +200,8 @@ WanderModel measuredDefaultWander()
     return model;
 }
 
-WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments& segments, const WanderModel& fallback)
+WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments& segments, const WanderModel& fallback,
+                      std::size_t fewest)
 {
     WanderModel model = fallback;
     const std::size_t count = sessions.size();
@@ -214,7 +215,7 @@ WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments&
     // The spread inside sessions: this machine's wherever its runs tell it.
     for (std::size_t l = 0; l < kWanderLines; ++l)
         poolSpread(sessions, segments, l, model.spread[l], model.spreadDf[l]);
-    if (withTimes < kFewestWanderSessions)
+    if (withTimes < std::max<std::size_t>(fewest, 2))
         return model;
 
     // Each line's variance of a session about its level (wander and runs

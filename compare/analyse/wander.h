@@ -84,8 +84,10 @@ inline constexpr std::size_t kFewestWanderSessions = 4;
 // The model from a machine's sessions in time order, around the levels of
 // `segments`. Fewer than kFewestWanderSessions usable sessions: the default,
 // with this machine's spread inside sessions where its runs tell it.
+// (`fewest` lowers that bound, to measure a default from few sessions.)
 WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments& segments = {},
-                      const WanderModel& fallback = measuredDefaultWander());
+                      const WanderModel& fallback = measuredDefaultWander(),
+                      std::size_t fewest = kFewestWanderSessions);
 
 // Several machines read together: their models' relative scales (each
 // line's scale against its machine's typical one) pooled, weighted by
