@@ -504,79 +504,112 @@ double bestSplitSquares(std::size_t sessions)
     return known.emplace(sessions, sum).first->second;
 }
 
+namespace {
+
+// A history's lines once settled: what the report is made of.
+struct Findings {
+    const std::vector<SessionLines>& sessions;
+    const Settled& settled;
+    const Segments& base;
+    const StepSettings& settings;
+};
+
+// Each confirmed boundary as a change: the levels on both sides (the line's
+// own), the ratio and interval of the series it was found in.
+void reportChanges(const Findings& f, std::size_t l, const Series& raw, const Series& common, LineSteps& steps)
+{
+    const std::size_t count = f.sessions.size();
+    const auto both = testsFor(f.settings, f.settled.model, l);
+    const std::vector<Boundary>& bounds = f.settled.lines[l].bounds;
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+        const std::size_t from = i == 0 ? 0 : bounds[i - 1].at, to = i + 1 < bounds.size() ? bounds[i + 1].at : count;
+        const Split split = boundaryTest(bounds[i].byCommon ? common : raw, from, bounds[i].at, to);
+        const Tests& tests = bounds[i].byCommon ? both.second : both.first;
+        const double critical = largestStepCritical(split.count, tests.alpha, tests.df);
+        LineChange change;
+        change.session = bounds[i].at;
+        change.before = levelOf(raw, from, bounds[i].at).mean;
+        change.after = levelOf(raw, bounds[i].at, to).mean;
+        change.ratio = std::exp(split.shift);
+        change.low = std::exp(split.shift - critical * split.se);
+        change.high = std::exp(split.shift + critical * split.se);
+        change.direction = split.shift > 0 ? Direction::slower : Direction::faster;
+        change.byCommonPart = bounds[i].byCommon;
+        steps.changes.push_back(change);
+        steps.starts.push_back(bounds[i].at);
+    }
+}
+
+// Each session left out of a line as an excursion, against its level.
+void reportExcursions(const Findings& f, std::size_t l, const Series& raw, LineSteps& steps)
+{
+    const std::size_t count = f.sessions.size();
+    const Series all = rawSeries(f.sessions, f.settled.model, Segments{}, l);
+    for (std::size_t s = 0; s < count; ++s) {
+        if (!f.base.leftOut[s][l] || !all.present[s])
+            continue;
+        const std::size_t k = static_cast<std::size_t>(
+            std::upper_bound(steps.starts.begin(), steps.starts.end(), s) - steps.starts.begin());
+        const std::size_t from = k == 0 ? 0 : steps.starts[k - 1], to = k < steps.starts.size() ? steps.starts[k] : count;
+        const Level around = levelOf(raw, from, to);
+        if (around.count == 0)
+            continue;
+        const double shift = all.value[s] - around.mean;
+        steps.excursions.push_back({s, std::exp(shift), shift > 0 ? Direction::slower : Direction::faster});
+    }
+}
+
+// Undecided: the best split of each level that a wander at the low end of
+// what the sessions allow (95% one-sided) would call a change, with the
+// scale below which it would be one (by bisection).
+void reportUndecided(const Findings& f, std::size_t l, LineSteps& steps)
+{
+    const std::size_t count = f.sessions.size();
+    const WanderModel& model = f.settled.model;
+    const Tests tests = testsFor(f.settings, model, l).first;
+    const double df = std::max(model.scaleDf[l], 1.0);
+    WanderModel low = model;
+    low.scale[l] = model.scale[l] * std::sqrt(df / chiSquareQuantile(0.95, df));
+    const Series lowRaw = rawSeries(f.sessions, low, f.base, l);
+    for (std::size_t k = 0; k <= steps.starts.size(); ++k) {
+        const std::size_t from = k == 0 ? 0 : steps.starts[k - 1], to = k < steps.starts.size() ? steps.starts[k] : count;
+        const Split best = bestSplit(lowRaw, from, to);
+        if (!passes(best, tests))
+            continue;
+        double passing = low.scale[l], failing = model.scale[l];
+        for (int i = 0; i < 30; ++i) {
+            WanderModel trial = model;
+            trial.scale[l] = (passing + failing) / 2;
+            const Split at = boundaryTest(rawSeries(f.sessions, trial, f.base, l), from, best.at, to);
+            (strength(at, tests) > 1 ? passing : failing) = trial.scale[l];
+        }
+        steps.undecided.push_back({best.at, std::exp(best.shift), passing});
+    }
+}
+
+} // namespace
+
 StepReport findSteps(const std::vector<SessionLines>& sessions, const StepSettings& settings,
                      const WanderModel& fallback)
 {
     StepReport report;
-    const std::size_t count = sessions.size();
     Segments base;
-    base.leftOut.assign(count, {});
+    base.leftOut.assign(sessions.size(), {});
     Settled settled = settle(sessions, base, settings, fallback);
     if (markExcursions(sessions, settled, settings, base))
         settled = settle(sessions, base, settings, fallback);
     report.model = settled.model;
     report.rounds = settled.rounds;
-
+    const Findings findings{sessions, settled, base, settings};
     for (std::size_t l = 0; l < kWanderLines; ++l) {
         LineSteps& steps = report.lines[l];
         const Series raw = rawSeries(sessions, settled.model, base, l);
         Series common = commonSeries(sessions, settled.model, settled.confirmed, l);
-        for (std::size_t s = 0; s < count; ++s)
+        for (std::size_t s = 0; s < sessions.size(); ++s)
             common.present[s] = common.present[s] && raw.present[s];
-        const auto both = testsFor(settings, settled.model, l);
-        const std::vector<Boundary>& bounds = settled.lines[l].bounds;
-        for (std::size_t i = 0; i < bounds.size(); ++i) {
-            const std::size_t from = i == 0 ? 0 : bounds[i - 1].at, to = i + 1 < bounds.size() ? bounds[i + 1].at : count;
-            const Split split = boundaryTest(bounds[i].byCommon ? common : raw, from, bounds[i].at, to);
-            const Tests& tests = bounds[i].byCommon ? both.second : both.first;
-            const double critical = largestStepCritical(split.count, tests.alpha, tests.df);
-            LineChange change;
-            change.session = bounds[i].at;
-            change.before = levelOf(raw, from, bounds[i].at).mean;
-            change.after = levelOf(raw, bounds[i].at, to).mean;
-            change.ratio = std::exp(split.shift);
-            change.low = std::exp(split.shift - critical * split.se);
-            change.high = std::exp(split.shift + critical * split.se);
-            change.direction = split.shift > 0 ? Direction::slower : Direction::faster;
-            change.byCommonPart = bounds[i].byCommon;
-            steps.changes.push_back(change);
-            steps.starts.push_back(bounds[i].at);
-        }
-        for (std::size_t s = 0; s < count; ++s)
-            if (base.leftOut[s][l]) {
-                const std::size_t k = static_cast<std::size_t>(
-                    std::upper_bound(steps.starts.begin(), steps.starts.end(), s) - steps.starts.begin());
-                const std::size_t from = k == 0 ? 0 : steps.starts[k - 1], to = k < steps.starts.size() ? steps.starts[k] : count;
-                const Series all = rawSeries(sessions, settled.model, Segments{}, l);
-                const Level around = levelOf(raw, from, to);
-                if (around.count == 0 || !all.present[s])
-                    continue;
-                const double shift = all.value[s] - around.mean;
-                steps.excursions.push_back({s, std::exp(shift), shift > 0 ? Direction::slower : Direction::faster});
-            }
-        // Undecided: the best split of each level that a wander at the low
-        // end of what the sessions allow (95% one-sided) would call a change.
-        const double df = std::max(settled.model.scaleDf[l], 1.0);
-        const double lowScale = settled.model.scale[l] * std::sqrt(df / chiSquareQuantile(0.95, df));
-        WanderModel low = settled.model;
-        low.scale[l] = lowScale;
-        const Series lowRaw = rawSeries(sessions, low, base, l);
-        for (std::size_t k = 0; k <= steps.starts.size(); ++k) {
-            const std::size_t from = k == 0 ? 0 : steps.starts[k - 1], to = k < steps.starts.size() ? steps.starts[k] : count;
-            const Split best = bestSplit(lowRaw, from, to);
-            const Tests& tests = both.first;
-            if (!passes(best, tests))
-                continue;
-            // The scale at which it would just pass, by bisection.
-            double lowEnd = lowScale, highEnd = settled.model.scale[l];
-            for (int i = 0; i < 30; ++i) {
-                WanderModel trial = settled.model;
-                trial.scale[l] = (lowEnd + highEnd) / 2;
-                const Split at = boundaryTest(rawSeries(sessions, trial, base, l), from, best.at, to);
-                (strength(at, tests) > 1 ? lowEnd : highEnd) = trial.scale[l];
-            }
-            steps.undecided.push_back({best.at, std::exp(best.shift), lowEnd});
-        }
+        reportChanges(findings, l, raw, common, steps);
+        reportExcursions(findings, l, raw, steps);
+        reportUndecided(findings, l, steps);
         // The newest level: slower than the one before it.
         if (!steps.changes.empty() && steps.changes.back().direction == Direction::slower)
             report.newestSlower = true;

@@ -176,6 +176,31 @@ void poolSpread(const std::vector<SessionLines>& sessions, const Segments& segme
     df = count;
 }
 
+// The mean correlation of the lines' residuals (each divided by its line's
+// spread, clipped): the machine-wide share of the residuals, which the
+// caller turns into the share of the wander.
+double residualCorrelation(const std::array<LineFit, kWanderLines>& fits, std::size_t count, double otherwise)
+{
+    double crossed = 0, squared = 0;
+    for (std::size_t s = 0; s < count; ++s) {
+        double sum = 0, squares = 0;
+        std::size_t present = 0;
+        for (std::size_t l = 0; l < kWanderLines; ++l) {
+            if (!fits[l].used[s] || !(fits[l].variance > 0) || fits[l].segmentSize[s] < 2)
+                continue;
+            const double u = std::clamp(fits[l].residual[s] / std::sqrt(fits[l].variance), -kClip, kClip);
+            sum += u;
+            squares += u * u;
+            ++present;
+        }
+        if (present >= 2) {
+            crossed += sum * sum - squares;
+            squared += squares * static_cast<double>(present - 1);
+        }
+    }
+    return squared > 0 ? std::clamp(crossed / squared, 0.0, 1.0) : otherwise;
+}
+
 } // namespace
 
 WanderModel measuredDefaultWander()
@@ -238,27 +263,7 @@ WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments&
     model.sessions = withTimes;
     const double typicalLog = logSum / dfSum;
 
-    // The machine-wide share: the mean correlation of the lines' residuals
-    // (each divided by its line's spread, clipped), turned from the
-    // residuals, which carry the runs' spread, to the wander alone.
-    double crossed = 0, squared = 0;
-    for (std::size_t s = 0; s < count; ++s) {
-        double sum = 0, squares = 0;
-        std::size_t present = 0;
-        for (std::size_t l = 0; l < kWanderLines; ++l) {
-            if (!fits[l].used[s] || !(fits[l].variance > 0) || fits[l].segmentSize[s] < 2)
-                continue;
-            const double u = std::clamp(fits[l].residual[s] / std::sqrt(fits[l].variance), -kClip, kClip);
-            sum += u;
-            squares += u * u;
-            ++present;
-        }
-        if (present >= 2) {
-            crossed += sum * sum - squares;
-            squared += squares * static_cast<double>(present - 1);
-        }
-    }
-    const double correlation = squared > 0 ? std::clamp(crossed / squared, 0.0, 1.0) : fallback.share;
+    const double correlation = residualCorrelation(fits, count, fallback.share);
 
     double typicalLogs = 0, wanderShare = 0;
     std::size_t shareLines = 0;
