@@ -36,6 +36,7 @@ struct Options {
     unsigned long long seed = 20261209;
     double wander = 0.02;
     bool before = true;
+    long at = -1; // pair: the first folder's session to compare (-1: its newest)
 };
 
 struct Rate {
@@ -542,12 +543,14 @@ void real(const Options& options, const std::vector<std::string>& folders)
                         others.push_back(wandergen::linesOf(sessions[k].runs));
                 byDefault.judge(a, fitWander({wandergen::linesOf(a)}), b, fitWander({wandergen::linesOf(b)}),
                                 Pairing::sittings, options.before);
-                const WanderModel own = fitWander(others);
+                // A default measured on the other sessions alone (from two on):
+                // the pair's own sessions never inform it.
+                const WanderModel own = fitWander(others, {}, measuredDefaultWander(), 2);
                 byOthers.judge(a, own, b, own, Pairing::sittings, false);
             }
         std::printf(" wander: the default\n");
         byDefault.show(options.before);
-        std::printf(" wander: from the other sessions (the default below 4)\n");
+        std::printf(" wander: measured on the machine's other sessions (left out: the two compared)\n");
         byOthers.show(false);
     }
 }
@@ -711,6 +714,45 @@ void realHistory(const std::vector<std::string>& folders)
     std::printf("  status %d\n", historyStatus(old));
 }
 
+// Two folders' newest sessions compared as cpubench-compare would (the
+// first the baseline), each with its own wander where it has 4 sessions or
+// more, else the default; every row printed. `at` picks another session of
+// the first folder than its newest (its index), to pair sittings made
+// close together.
+void pair(const std::vector<std::string>& folders, long at)
+{
+    if (folders.size() != 2)
+        return;
+    const auto a = wandergen::readSessions(folders[0]), b = wandergen::readSessions(folders[1]);
+    if (a.empty() || b.empty())
+        return;
+    const std::size_t ia = at >= 0 && static_cast<std::size_t>(at) < a.size() ? static_cast<std::size_t>(at) : a.size() - 1;
+    const auto modelOf = [](const std::vector<wandergen::RealSession>& sessions) {
+        return fitWander(realLines(sessions));
+    };
+    const WanderModel ma = modelOf(a), mb = modelOf(b);
+    std::printf("%s/%s (wander: %s) against %s/%s (wander: %s)\n", folders[0].c_str(), a[ia].name.c_str(),
+                ma.source == WanderSource::sessions ? "own sessions" : "default", folders[1].c_str(),
+                b.back().name.c_str(), mb.source == WanderSource::sessions ? "own sessions" : "default");
+    for (const Pairing pairing : {Pairing::sittings, Pairing::interleaved}) {
+        const SittingComparison c = compareSittings(sideOfRuns(wandergen::logsOf(a[ia].runs), ma),
+                                                    sideOfRuns(wandergen::logsOf(b.back().runs), mb), pairing);
+        std::printf(" as %s:\n", pairing == Pairing::sittings ? "sittings (after)" : "if interleaved (exact, no wander)");
+        for (std::size_t row = 0; row < kSittingRows; ++row) {
+            const RowResult& r = c.rows[row];
+            std::printf("  %-20s %.3fx  %s..%s  %-9s  level %.4f  wander share %.2f\n", kRowNames[row], r.ratio,
+                        r.low ? std::to_string(*r.low).substr(0, 5).c_str() : "-",
+                        r.high ? std::to_string(*r.high).substr(0, 5).c_str() : "-", verdictName(r.verdict), r.level,
+                        r.wanderShare);
+        }
+    }
+    const auto old = oldVerdicts(a[ia].runs, b.back().runs);
+    std::printf(" before (1.2.0):");
+    for (std::size_t row = 0; row < kSittingRows; ++row)
+        std::printf(" %s", verdictName(old[row]));
+    std::printf("\n");
+}
+
 // Time per history of findSteps (after the critical values are cached).
 void timing(const Options& options)
 {
@@ -748,6 +790,8 @@ int main(int argc, char** argv)
             options.seed = std::strtoull(argv[++i], nullptr, 10);
         else if (arg == "--wander" && i + 1 < argc)
             options.wander = std::atof(argv[++i]) / 100;
+        else if (arg == "--at" && i + 1 < argc)
+            options.at = std::atol(argv[++i]);
         else if (arg == "--oracle")
             gOracle = true;
         else if (arg == "--after-only")
@@ -770,6 +814,8 @@ int main(int argc, char** argv)
             histories(options);
         if (section == "nostep")
             historyCase(options, "no step, 8 sessions", 8, SIZE_MAX, 1, 0, true);
+        if (section == "pair")
+            pair(folders, options.at);
         if (section == "history")
             realHistory(folders);
         if (section == "timing")
