@@ -270,16 +270,21 @@ WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments&
 
     const double correlation = residualCorrelation(fits, count, fallback.share);
 
+    // The lines share their common part: their degrees of freedom together
+    // are worth fewer than their sum, and the typical variance counts in a
+    // line for no more than it holds.
+    model.typicalDf = dfSum / (1 + (kWanderLines - 1) * correlation * correlation);
+    const double poolDf = std::min(kPoolDf, model.typicalDf);
     double typicalLogs = 0, wanderShare = 0;
     std::size_t shareLines = 0;
     for (std::size_t l = 0; l < kWanderLines; ++l) {
         // A line with few degrees of freedom is drawn towards the machine's
         // typical variance (lines of other machines may say more: poolScales).
         const double df = fits[l].df > 0 && fits[l].variance > 0 ? fits[l].df : 0;
-        const double total = std::exp((df * logs[l] + kPoolDf * typicalLog) / (df + kPoolDf));
+        const double total = std::exp((df * logs[l] + poolDf * typicalLog) / (df + poolDf));
         const double wander = std::max(total - fits[l].withinPart, kFloorScale * kFloorScale);
         model.scale[l] = std::sqrt(wander);
-        model.scaleDf[l] = df + kPoolDf;
+        model.scaleDf[l] = df + poolDf;
         typicalLogs += std::log(wander);
         if (total > 0) {
             wanderShare += std::min(1.0, wander / total);
@@ -290,9 +295,6 @@ WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments&
     model.share = shareLines > 0 ? std::clamp(correlation / (wanderShare / static_cast<double>(shareLines)), 0.0,
                                               kMostShare)
                                  : fallback.share;
-    // The lines share their common part: their degrees of freedom together
-    // are worth fewer than their sum.
-    model.typicalDf = dfSum / (1 + (kWanderLines - 1) * correlation * correlation);
     return model;
 }
 
