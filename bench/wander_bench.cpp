@@ -812,6 +812,11 @@ int main(int argc, char** argv)
             interleavedAB(options);
         if (section == "histories" || section == "all")
             histories(options);
+        if (section == "cost") {
+            // How many sessions a 10% step needs: longer histories, the step in the middle.
+            historyCase(options, "14 sessions, 10% step at session 8 on two lines", 14, 7, 1.10, 2, false);
+            historyCase(options, "20 sessions, 10% step at session 11 on two lines", 20, 10, 1.10, 2, false);
+        }
         if (section == "nostep")
             historyCase(options, "no step, 8 sessions", 8, SIZE_MAX, 1, 0, true);
         if (section == "pair")
