@@ -387,6 +387,30 @@ TEST(WanderInput, OddFiguresAreHandled)
         EXPECT_FALSE(row.judged);
 }
 
+// Random figures of every odd kind, in many histories.
+TEST(WanderInput, RandomFiguresNeverBreakIt)
+{
+    std::mt19937_64 random(42);
+    const double odd[] = {NAN, INFINITY, -INFINITY, 0, -1, 1e300, -1e300, 1e-300, 0.5};
+    const std::size_t runs[] = {0, 1, 2, 4, 1000000};
+    for (int i = 0; i < 30; ++i) {
+        std::vector<cpubench::analyse::SessionLines> sessions(2 + random() % 9);
+        for (auto& session : sessions)
+            for (auto& line : session) {
+                const bool wild = random() % 4 == 0;
+                line.runs = runs[random() % 5];
+                line.mean = wild ? odd[random() % 9] : 0.01 * static_cast<double>(random() % 100);
+                line.spread = wild ? odd[random() % 9] : 0.02;
+            }
+        const StepReport report = findSteps(sessions);
+        for (const LineSteps& line : report.lines) {
+            for (const LineChange& change : line.changes)
+                EXPECT_FALSE(std::isnan(change.ratio));
+            EXPECT_FALSE(std::isnan(line.newest.score));
+        }
+    }
+}
+
 // A long history stays quick: a lab keeps years of nightly sessions.
 TEST(WanderInput, ALongHistoryIsAnalysedInTime)
 {
