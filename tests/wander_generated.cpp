@@ -1,6 +1,9 @@
 #include "wander_generated.h"
 
 #include "machine.h"
+#include "verdict.h"
+
+#include <algorithm>
 
 #include <cmath>
 #include <cstdio>
@@ -121,10 +124,17 @@ cpubench::analyse::SessionLines linesOf(const Session& session)
 {
     cpubench::analyse::SessionLines lines{};
     for (std::size_t l = 0; l < kWanderLines; ++l) {
-        std::vector<double> logs;
+        std::vector<double> seconds, logs;
         for (const Times& times : session)
             if (std::isfinite(times[l]) && times[l] > 0)
-                logs.push_back(std::log(times[l]));
+                seconds.push_back(times[l]);
+        // A run far off the session's others (the comparison's outlier
+        // rule: 1.25 times off and far outside their spread) would carry
+        // the session's mean: it is left out of it.
+        const std::vector<Outlier> far = outliers(seconds);
+        for (std::size_t r = 0; r < seconds.size(); ++r)
+            if (std::none_of(far.begin(), far.end(), [&](const Outlier& o) { return o.index == r; }))
+                logs.push_back(std::log(seconds[r]));
         if (logs.empty())
             continue;
         double sum = 0;
