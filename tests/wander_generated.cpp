@@ -1,7 +1,8 @@
 #include "wander_generated.h"
 
-#include "machine.h"
-#include "verdict.h"
+#include "read.h"
+#include "robust.h"
+#include "summaries.h"
 
 #include <algorithm>
 
@@ -27,12 +28,12 @@ double rounded(double seconds)
     return std::max(0.001, std::round(seconds * 1000) / 1000);
 }
 
-Times timesOf(const Transcript& transcript)
+Times timesOf(const cpubench::Transcript& transcript)
 {
     Times times;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
-        const std::string& text = transcript.lines[l].time;
-        times[l] = text.empty() ? NAN : std::strtod(text.c_str(), nullptr);
+    for (std::size_t l = 0; l < kLineCount; ++l) {
+        const auto& time = transcript.lines[l].time;
+        times[l] = time ? time->seconds : NAN;
     }
     return times;
 }
@@ -47,7 +48,7 @@ const std::vector<Times>& idleRuns()
             const std::string text = readFile(std::string(CPUBENCH_TEST_DATA) + "/idle-runs/run-" + std::to_string(i) + ".txt");
             if (text.empty())
                 break;
-            all.push_back(timesOf(readTranscript(text)));
+            all.push_back(timesOf(cpubench::readTranscript(text)));
         }
         return all;
     }();
@@ -60,8 +61,8 @@ Shape randomShape(std::mt19937_64& random, double typical)
     Shape shape;
     const std::vector<Times>& real = idleRuns();
     shape.base = real[random() % real.size()];
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
-        shape.scale[l] = typical * (l + 1 == kWanderLines ? 5.0 / 3 : factor(random));
+    for (std::size_t l = 0; l < kLineCount; ++l) {
+        shape.scale[l] = typical * (l + 1 == kLineCount ? 5.0 / 3 : factor(random));
         shape.spread[l] = spread(random);
     }
     shape.share = share(random);
@@ -71,22 +72,22 @@ Shape randomShape(std::mt19937_64& random, double typical)
 namespace {
 
 // The offsets of one session: the machine-wide part and each line's own.
-std::array<double, kWanderLines> offsets(const Shape& shape, std::mt19937_64& random)
+std::array<double, kLineCount> offsets(const Shape& shape, std::mt19937_64& random)
 {
     std::normal_distribution<double> normal;
     const double common = normal(random);
-    std::array<double, kWanderLines> offset{};
-    for (std::size_t l = 0; l < kWanderLines; ++l)
+    std::array<double, kLineCount> offset{};
+    for (std::size_t l = 0; l < kLineCount; ++l)
         offset[l] = shape.scale[l] * (std::sqrt(shape.share) * common + std::sqrt(1 - shape.share) * normal(random));
     return offset;
 }
 
-Times run(const Shape& shape, const std::array<double, kWanderLines>& offset, std::mt19937_64& random,
+Times run(const Shape& shape, const std::array<double, kLineCount>& offset, std::mt19937_64& random,
           const Step& step, std::size_t session)
 {
     std::normal_distribution<double> normal;
     Times times;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         const double factor = step ? step(session, l) : 1;
         times[l] = rounded(shape.base[l] * factor * std::exp(offset[l] + shape.spread[l] * normal(random)));
     }
@@ -120,10 +121,10 @@ std::pair<Session, Session> interleaved(const Shape& shape, std::size_t runs, st
     return pair;
 }
 
-cpubench::analyse::SessionLines linesOf(const Session& session)
+cpubench::SessionLines linesOf(const Session& session)
 {
-    cpubench::analyse::SessionLines lines{};
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    cpubench::SessionLines lines{};
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         std::vector<double> seconds, logs;
         for (const Times& times : session)
             if (std::isfinite(times[l]) && times[l] > 0)
@@ -131,9 +132,9 @@ cpubench::analyse::SessionLines linesOf(const Session& session)
         // A run far off the session's others (the comparison's outlier
         // rule: 1.25 times off and far outside their spread) would carry
         // the session's mean: it is left out of it.
-        const std::vector<Outlier> far = outliers(seconds);
+        const std::vector<cpubench::Outlier> far = cpubench::outliers(seconds);
         for (std::size_t r = 0; r < seconds.size(); ++r)
-            if (std::none_of(far.begin(), far.end(), [&](const Outlier& o) { return o.index == r; }))
+            if (std::none_of(far.begin(), far.end(), [&](const cpubench::Outlier& o) { return o.index == r; }))
                 logs.push_back(std::log(seconds[r]));
         if (logs.empty())
             continue;
@@ -151,20 +152,20 @@ cpubench::analyse::SessionLines linesOf(const Session& session)
     return lines;
 }
 
-std::vector<cpubench::analyse::SessionLines> linesOf(const std::vector<Session>& sessions)
+std::vector<cpubench::SessionLines> linesOf(const std::vector<Session>& sessions)
 {
-    std::vector<cpubench::analyse::SessionLines> all;
+    std::vector<cpubench::SessionLines> all;
     for (const Session& session : sessions)
         all.push_back(linesOf(session));
     return all;
 }
 
-std::vector<std::array<double, kWanderLines>> logsOf(const Session& session)
+std::vector<std::array<double, kLineCount>> logsOf(const Session& session)
 {
-    std::vector<std::array<double, kWanderLines>> logs;
+    std::vector<std::array<double, kLineCount>> logs;
     for (const Times& times : session) {
-        std::array<double, kWanderLines> run{};
-        for (std::size_t l = 0; l < kWanderLines; ++l)
+        std::array<double, kLineCount> run{};
+        for (std::size_t l = 0; l < kLineCount; ++l)
             run[l] = std::isfinite(times[l]) && times[l] > 0 ? std::log(times[l]) : NAN;
         logs.push_back(run);
     }
@@ -188,27 +189,29 @@ std::string transcript(const Times& seconds)
         return cut;
     }();
     std::string text;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         char number[32];
         std::snprintf(number, sizeof number, "%.3f", seconds[l]);
         text += pieces[l] + number;
     }
-    return text + pieces[kWanderLines];
+    return text + pieces[kLineCount];
 }
 
 std::vector<RealSession> readSessions(const std::string& folder)
 {
     std::vector<RealSession> sessions;
-    const History read = readHistory(folder);
-    for (const ::Session& session : read.sessions) {
+    const cpubench::History read = cpubench::readHistory(cpubench::SystemTree(), folder);
+    for (const cpubench::Session& session : read.sessions) {
         RealSession real;
         real.name = session.name;
-        for (const Run& r : session.machine.runs) {
-            if (!r.transcript.problems.empty())
+        const cpubench::MachineStats stats = cpubench::machineStats(session.machine, false);
+        for (std::size_t r = 0; r < session.machine.runs.size(); ++r) {
+            const cpubench::Run& run = session.machine.runs[r];
+            if (!run.transcript.good())
                 continue;
-            Times times = timesOf(r.transcript);
-            for (std::size_t l = 0; l < kWanderLines; ++l)
-                if (r.disturbance[l].kind != session::Disturbance::none)
+            Times times = timesOf(run.transcript);
+            for (std::size_t l = 0; l < kLineCount; ++l)
+                if (stats.disturbance[r][l].kind != cpubench::Disturbance::none)
                     times[l] = NAN;
             real.runs.push_back(times);
         }

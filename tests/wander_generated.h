@@ -16,16 +16,16 @@
 
 namespace wandergen {
 
-using cpubench::analyse::kWanderLines;
-using Times = std::array<double, kWanderLines>; // one run's seconds per line (NaN: none)
+using cpubench::kLineCount;
+using Times = std::array<double, kLineCount>; // one run's seconds per line (NaN: none)
 using Session = std::vector<Times>;
 
 // A machine: its lines' base times, wander scales, share and spreads.
 struct Shape {
     Times base{};
-    std::array<double, kWanderLines> scale{};
+    std::array<double, kLineCount> scale{};
     double share = 0;
-    std::array<double, kWanderLines> spread{};
+    std::array<double, kLineCount> spread{};
 };
 
 // A random machine of typical wander `typical` (the geometric mean of its
@@ -47,10 +47,10 @@ std::pair<Session, Session> interleaved(const Shape& shape, std::size_t runs, st
                                         const Step& step = {});
 
 // A session's figures for the model (log-times: count, mean, spread).
-cpubench::analyse::SessionLines linesOf(const Session& session);
-std::vector<cpubench::analyse::SessionLines> linesOf(const std::vector<Session>& sessions);
+cpubench::SessionLines linesOf(const Session& session);
+std::vector<cpubench::SessionLines> linesOf(const std::vector<Session>& sessions);
 // Per run, the log-times.
-std::vector<std::array<double, kWanderLines>> logsOf(const Session& session);
+std::vector<std::array<double, kLineCount>> logsOf(const Session& session);
 
 // A transcript of a correct run with these times, for the 1.2.0 statistics.
 std::string transcript(const Times& seconds);

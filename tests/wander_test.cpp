@@ -11,13 +11,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <random>
 
 namespace {
 
-using namespace cpubench::analyse;
+using namespace cpubench;
 using wandergen::Session;
 
 TEST(WanderDistributions, KnownValues)
@@ -76,7 +75,7 @@ TEST(WanderModel, EstimatesEachLineAndTheMachineWidePart)
     const WanderModel model = fitWander(wandergen::linesOf(wandergen::history(shape, 80, 4, random)));
     EXPECT_EQ(model.source, WanderSource::sessions);
     EXPECT_EQ(model.sessions, 80u);
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         EXPECT_NEAR(std::log(model.scale[l] / shape.scale[l]), 0, 0.3) << l;
         EXPECT_NEAR(std::log(model.spread[l] / shape.spread[l]), 0, 0.15) << l;
     }
@@ -116,7 +115,7 @@ TEST(WanderModel, OtherMachinesInformTheRelativeScales)
         others.push_back(fitWander(wandergen::linesOf(wandergen::history(shape, 30, 4, random))));
     const WanderModel pooled = poolScales(own, others);
     double ownError = 0, pooledError = 0;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         ownError += std::abs(std::log(own.scale[l] / shape.scale[l]));
         pooledError += std::abs(std::log(pooled.scale[l] / shape.scale[l]));
         EXPECT_GT(pooled.scaleDf[l], own.scaleDf[l]);
@@ -142,7 +141,7 @@ TEST(WanderSteps, AStepIsFoundAtItsSessionAndABusySessionIsAnExcursion)
         for (const std::size_t l : {4u, 5u, 6u})
             run[l] *= 1.7;
     const StepReport report = findSteps(wandergen::linesOf(sessions));
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         const LineSteps& line = report.lines[l];
         if (l == 2 || l == 8) {
             ASSERT_EQ(line.changes.size(), 1u) << l;
@@ -182,7 +181,7 @@ TEST(WanderSteps, TheMorningAfterASlowdownAndAChangeOnAQuietMachineAtItsFirstSes
     ASSERT_EQ(gmp.lines[2].changes.size(), 1u);
     EXPECT_EQ(gmp.lines[2].changes[0].session, 3u);
     EXPECT_TRUE(gmp.newestSlower);
-    for (std::size_t l = 0; l < kWanderLines; ++l)
+    for (std::size_t l = 0; l < kLineCount; ++l)
         if (l != 2) {
             EXPECT_TRUE(gmp.lines[l].changes.empty()) << l;
         }
@@ -201,7 +200,7 @@ TEST(WanderSteps, RatesOnGeneratedHistories)
             ++lines;
         }
         alerts += none.newestSlower ? 1 : 0;
-        const std::size_t a = random() % kWanderLines, b = (a + 1 + random() % (kWanderLines - 1)) % kWanderLines;
+        const std::size_t a = random() % kLineCount, b = (a + 1 + random() % (kLineCount - 1)) % kLineCount;
         const StepReport step =
             findSteps(wandergen::linesOf(wandergen::history(shape, 10, 4, random, stepOf(5, 1.15, {a, b}))));
         for (const std::size_t l : {a, b}) {
@@ -230,7 +229,7 @@ TEST(WanderSteps, UndecidedIsWhatTheSessionsCannotTellYet)
         const wandergen::Shape shape = wandergen::randomShape(random, 0.03);
         const StepReport report =
             findSteps(wandergen::linesOf(wandergen::history(shape, 6, 4, random, stepOf(3, 1.08, {0, 1, 2, 3}))));
-        for (std::size_t l = 0; l < kWanderLines; ++l)
+        for (std::size_t l = 0; l < kLineCount; ++l)
             for (const LineUndecided& u : report.lines[l].undecided) {
                 ++undecided;
                 EXPECT_LT(u.scaleNeeded, report.model.scale[l]);
@@ -319,10 +318,10 @@ TEST(WanderSitting, InterleavedRowsKeepTheExactRankInterval)
 {
     // Five runs each, every B slower than every A: the smallest two-sided p
     // of 5 against 5 (2/252), and the interval of the pairwise ratios.
-    std::vector<std::array<double, kWanderLines>> a, b;
+    std::vector<std::array<double, kLineCount>> a, b;
     for (int r = 0; r < 5; ++r) {
-        std::array<double, kWanderLines> x{}, y{};
-        for (std::size_t l = 0; l < kWanderLines; ++l) {
+        std::array<double, kLineCount> x{}, y{};
+        for (std::size_t l = 0; l < kLineCount; ++l) {
             x[l] = std::log(1.0 + 0.01 * r);
             y[l] = x[l] + std::log(1.3);
         }
@@ -338,7 +337,7 @@ TEST(WanderSitting, InterleavedRowsKeepTheExactRankInterval)
     // 2/252 is above the lines' share of the level: they stay undecided
     // until the headline passes its weight on, then Holm among them.
     EXPECT_NEAR(head.level, 1 - 0.05 * kHeadlineWeight, 1e-12);
-    for (std::size_t l = 0; l < kWanderLines; ++l)
+    for (std::size_t l = 0; l < kLineCount; ++l)
         EXPECT_EQ(c.rows[l].verdict, Verdict::undecided) << l;
 }
 
@@ -350,10 +349,10 @@ namespace {
 // none of it may crash, hang or give a number that is not one.
 TEST(WanderInput, OddFiguresAreHandled)
 {
-    using cpubench::analyse::SessionLines;
+    using cpubench::SessionLines;
     std::vector<SessionLines> sessions(7);
     for (std::size_t s = 0; s < sessions.size(); ++s)
-        for (std::size_t l = 0; l < kWanderLines; ++l)
+        for (std::size_t l = 0; l < kLineCount; ++l)
             sessions[s][l] = {4, std::log(1.0 + 0.01 * static_cast<double>(s % 3)), 0.01};
     sessions[1][0] = {4, NAN, NAN};
     sessions[2][1] = {4, INFINITY, -1};
@@ -362,7 +361,7 @@ TEST(WanderInput, OddFiguresAreHandled)
         session[3] = {1, 0.5, 0}; // one run each, the same time every session
     sessions[4][4] = {1000000, 1e300, 1e300};
     const WanderModel model = fitWander(sessions);
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         EXPECT_TRUE(std::isfinite(model.scale[l]) && model.scale[l] > 0) << l;
         EXPECT_TRUE(std::isfinite(model.spread[l])) << l;
     }
@@ -373,7 +372,7 @@ TEST(WanderInput, OddFiguresAreHandled)
     EXPECT_FALSE(findSteps({}).newestSlower);
     EXPECT_FALSE(findSteps({sessions[0]}).newestSlower);
 
-    std::vector<std::array<double, kWanderLines>> runs(3);
+    std::vector<std::array<double, kLineCount>> runs(3);
     for (auto& run : runs)
         run.fill(0.1);
     runs[0][0] = NAN;
@@ -394,7 +393,7 @@ TEST(WanderInput, RandomFiguresNeverBreakIt)
     const double odd[] = {NAN, INFINITY, -INFINITY, 0, -1, 1e300, -1e300, 1e-300, 0.5};
     const std::size_t runs[] = {0, 1, 2, 4, 1000000};
     for (int i = 0; i < 30; ++i) {
-        std::vector<cpubench::analyse::SessionLines> sessions(2 + random() % 9);
+        std::vector<cpubench::SessionLines> sessions(2 + random() % 9);
         for (auto& session : sessions)
             for (auto& line : session) {
                 const bool wild = random() % 4 == 0;
@@ -411,14 +410,14 @@ TEST(WanderInput, RandomFiguresNeverBreakIt)
     }
 }
 
-// A long history stays quick: a lab keeps years of nightly sessions.
-TEST(WanderInput, ALongHistoryIsAnalysedInTime)
+// A long history: a lab keeps years of nightly sessions (stretches of more
+// than 64 sessions are referred to Bonferroni; the test's time limit
+// catches a history that takes too long).
+TEST(WanderInput, ALongHistory)
 {
     std::mt19937_64 random(41);
     const wandergen::Shape shape = wandergen::randomShape(random, 0.02);
-    const auto start = std::chrono::steady_clock::now();
     const StepReport report = findSteps(wandergen::linesOf(wandergen::history(shape, 400, 2, random)));
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
     EXPECT_EQ(report.model.sessions, 400u);
 }
 

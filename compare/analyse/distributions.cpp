@@ -1,44 +1,15 @@
 #include "distributions.h"
 
+#include "analyse/student_t.h"
+
 #include <algorithm>
 #include <cmath>
 
-namespace cpubench::analyse {
+namespace cpubench {
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-// The regularised incomplete beta function I_x(a, b), by its continued fraction.
-double incompleteBeta(double a, double b, double x)
-{
-    if (x <= 0)
-        return 0;
-    if (x >= 1)
-        return 1;
-    if (x > (a + 1) / (a + b + 2))
-        return 1 - incompleteBeta(b, a, 1 - x);
-    const double front =
-        std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) + b * std::log1p(-x)) / a;
-    constexpr double kTiny = 1e-300;
-    double c = 1, d = 1 - (a + b) * x / (a + 1);
-    d = 1 / (std::abs(d) < kTiny ? kTiny : d);
-    double f = d;
-    for (int i = 1; i <= 300; ++i) {
-        const double m = i;
-        for (const double numerator : {m * (b - m) * x / ((a + 2 * m - 1) * (a + 2 * m)),
-                                       -(a + m) * (a + b + m) * x / ((a + 2 * m) * (a + 2 * m + 1))}) {
-            d = 1 + numerator * d;
-            d = 1 / (std::abs(d) < kTiny ? kTiny : d);
-            c = 1 + numerator / c;
-            c = std::abs(c) < kTiny ? kTiny : c;
-            f *= c * d;
-        }
-        if (std::abs(c * d - 1) < 1e-15)
-            break;
-    }
-    return front * f;
-}
 
 double normalDensity(double x, double variance)
 {
@@ -96,26 +67,15 @@ double tUpperTail(double t, double df)
 {
     if (!(df > 0))
         return 0.5;
-    if (df > 1e7)
-        return normalCdf(-t);
-    const double tail = 0.5 * incompleteBeta(df / 2, 0.5, df / (df + t * t));
+    const double tail = 0.5 * analyse::studentTwoSidedTail(t, df);
     return t >= 0 ? tail : 1 - tail;
 }
 
 double tQuantileUpper(double p, double df)
 {
-    if (df > 1e7)
-        return -normalQuantile(p);
     if (p > 0.5)
         return -tQuantileUpper(1 - p, df);
-    double low = 0, high = 1;
-    while (tUpperTail(high, df) > p && high < 1e12)
-        high *= 2;
-    for (int i = 0; i < 200 && high - low > 1e-10 * high; ++i) {
-        const double middle = (low + high) / 2;
-        (tUpperTail(middle, df) > p ? low : high) = middle;
-    }
-    return (low + high) / 2;
+    return analyse::studentCritical(2 * p, df);
 }
 
 double tToNormalScore(double t, double df)
@@ -187,4 +147,4 @@ double noStepCritical(const std::vector<double>& variances, double alpha)
     return high;
 }
 
-} // namespace cpubench::analyse
+} // namespace cpubench

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace cpubench::analyse {
+namespace cpubench {
 
 // P(Z <= z) and its inverse for the standard normal.
 double normalCdf(double z);
@@ -39,4 +39,4 @@ double noStepProbability(const std::vector<double>& variances, double c);
 // largest |Z_b| of a history of these sessions.
 double noStepCritical(const std::vector<double>& variances, double alpha);
 
-} // namespace cpubench::analyse
+} // namespace cpubench

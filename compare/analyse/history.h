@@ -19,7 +19,7 @@
 namespace cpubench {
 
 // One session's figures for one line, of its good runs with a time.
-struct SessionLine {
+struct SessionRange {
     std::size_t runs = 0;
     double median = 0, fastest = 0, slowest = 0;
 };
@@ -29,7 +29,7 @@ struct SessionSummary {
     std::string name;
     MachineInfo info;
     std::size_t runs = 0, goodRuns = 0;
-    std::array<SessionLine, kLineCount> lines{};
+    std::array<SessionRange, kLineCount> lines{};
 };
 
 struct Change {

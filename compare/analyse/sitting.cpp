@@ -1,11 +1,12 @@
 #include "sitting.h"
 
 #include "distributions.h"
+#include "ranks.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace cpubench::analyse {
+namespace cpubench {
 
 namespace {
 
@@ -158,7 +159,7 @@ void setInterval(RowResult& row, const Test& test, double alpha, std::size_t bas
 
 } // namespace
 
-std::vector<double> summaryOfRuns(const std::vector<std::array<double, kWanderLines>>& runs)
+std::vector<double> summaryOfRuns(const std::vector<std::array<double, kLineCount>>& runs)
 {
     std::vector<double> summary;
     for (const auto& run : runs) {
@@ -174,12 +175,12 @@ std::vector<double> summaryOfRuns(const std::vector<std::array<double, kWanderLi
     return summary;
 }
 
-SittingSide sideOfRuns(const std::vector<std::array<double, kWanderLines>>& runs, const WanderModel& model)
+SittingSide sideOfRuns(const std::vector<std::array<double, kLineCount>>& runs, const WanderModel& model)
 {
     SittingSide side;
     side.model = model;
     for (const auto& run : runs)
-        for (std::size_t l = 0; l < kWanderLines; ++l)
+        for (std::size_t l = 0; l < kLineCount; ++l)
             if (std::isfinite(run[l]))
                 side.lines[l].push_back(run[l]);
     side.summary = summaryOfRuns(runs);
@@ -211,7 +212,7 @@ SittingComparison compareSittings(const SittingSide& base, const SittingSide& ot
         r.p = tests[row].p;
         r.df = tests[row].exact ? 0 : tests[row].df;
         r.wanderShare = tests[row].wanderShare;
-        weight[row] = row == kSummaryRow ? kHeadlineWeight : (1 - kHeadlineWeight) / kWanderLines;
+        weight[row] = row == kSummaryRow ? kHeadlineWeight : (1 - kHeadlineWeight) / kLineCount;
         open[row] = true;
     }
     // Weighted Holm: the open row with the smallest p / weight is called
@@ -257,4 +258,4 @@ SittingComparison compareSittings(const SittingSide& base, const SittingSide& ot
     return result;
 }
 
-} // namespace cpubench::analyse
+} // namespace cpubench

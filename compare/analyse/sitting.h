@@ -31,12 +31,19 @@
 #include <optional>
 #include <vector>
 
-namespace cpubench::analyse {
+namespace cpubench {
 
-inline constexpr std::size_t kSittingRows = kWanderLines + 1; // the nine lines, then the summary
-inline constexpr std::size_t kSummaryRow = kWanderLines;
+inline constexpr std::size_t kSittingRows = kLineCount + 1; // the nine lines, then the summary
+inline constexpr std::size_t kSummaryRow = kLineCount;
 // The lines whose mean is the summary row.
-inline constexpr std::array<std::size_t, 5> kHeadlineLines = {0, 1, 2, 3, 7};
+inline constexpr std::array<std::size_t, kSummaryLineCount> kHeadlineLines = [] {
+    std::array<std::size_t, kSummaryLineCount> lines{};
+    std::size_t at = 0;
+    for (std::size_t line = 0; line < kLineCount; ++line)
+        if (kLines[line].inSummary)
+            lines[at++] = line;
+    return lines;
+}();
 inline constexpr double kHeadlineWeight = 0.9;
 
 enum class Pairing {
@@ -48,7 +55,7 @@ enum class Pairing {
 // per line and for the summary (per run with every headline line: the mean
 // of their log-times), and its machine's wander model.
 struct SittingSide {
-    std::array<std::vector<double>, kWanderLines> lines{};
+    std::array<std::vector<double>, kLineCount> lines{};
     std::vector<double> summary{};
     WanderModel model = measuredDefaultWander();
 };
@@ -79,8 +86,8 @@ SittingComparison compareSittings(const SittingSide& base, const SittingSide& ot
 
 // The summary values of a session's runs: per run that has every headline
 // line, the mean of their log-times (a run's line without a time is NaN).
-std::vector<double> summaryOfRuns(const std::vector<std::array<double, kWanderLines>>& runs);
+std::vector<double> summaryOfRuns(const std::vector<std::array<double, kLineCount>>& runs);
 // A session's runs as a side: its lines' log-times (NaN left out) and summary.
-SittingSide sideOfRuns(const std::vector<std::array<double, kWanderLines>>& runs, const WanderModel& model);
+SittingSide sideOfRuns(const std::vector<std::array<double, kLineCount>>& runs, const WanderModel& model);
 
-} // namespace cpubench::analyse
+} // namespace cpubench

@@ -9,7 +9,7 @@
 #include <optional>
 #include <utility>
 
-namespace cpubench::analyse {
+namespace cpubench {
 
 namespace {
 
@@ -234,10 +234,10 @@ struct LineState {
 // and on a line without one its best split, counted with what choosing it
 // took, so that a step not (yet) confirmed does not inflate the wander.
 Segments fitSegments(const std::vector<SessionLines>& sessions, const WanderModel& model, const Segments& base,
-                     const std::array<LineState, kWanderLines>& lines)
+                     const std::array<LineState, kLineCount>& lines)
 {
     Segments fit = base;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         fit.starts[l].clear();
         fit.chosenDf[l] = 0;
         for (const Boundary& bound : lines[l].bounds)
@@ -259,10 +259,10 @@ Segments fitSegments(const std::vector<SessionLines>& sessions, const WanderMode
 // session is taken around. (A split placed only to fit the model would pass
 // its stretches' share of the machine-wide part on to the other lines as a
 // step.)
-Segments confirmedOf(const Segments& base, const std::array<LineState, kWanderLines>& lines)
+Segments confirmedOf(const Segments& base, const std::array<LineState, kLineCount>& lines)
 {
     Segments confirmed = base;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         confirmed.starts[l].clear();
         for (const Boundary& bound : lines[l].bounds)
             confirmed.starts[l].push_back(bound.at);
@@ -272,12 +272,12 @@ Segments confirmedOf(const Segments& base, const std::array<LineState, kWanderLi
 }
 
 // Changes found with the model: per line, the boundaries that pass.
-std::array<LineState, kWanderLines> segmentAll(const std::vector<SessionLines>& sessions, const WanderModel& model,
+std::array<LineState, kLineCount> segmentAll(const std::vector<SessionLines>& sessions, const WanderModel& model,
                                                const Segments& confirmed, const Segments& base,
                                                const StepSettings& settings)
 {
-    std::array<LineState, kWanderLines> lines;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    std::array<LineState, kLineCount> lines;
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         const Series raw = rawSeries(sessions, model, base, l), common = commonSeries(sessions, model, confirmed, l);
         Series masked = common;
         for (std::size_t s = 0; s < sessions.size(); ++s)
@@ -289,9 +289,9 @@ std::array<LineState, kWanderLines> segmentAll(const std::vector<SessionLines>& 
     return lines;
 }
 
-bool sameStarts(const std::array<LineState, kWanderLines>& a, const std::array<LineState, kWanderLines>& b)
+bool sameStarts(const std::array<LineState, kLineCount>& a, const std::array<LineState, kLineCount>& b)
 {
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         if (a[l].bounds.size() != b[l].bounds.size())
             return false;
         for (std::size_t i = 0; i < a[l].bounds.size(); ++i)
@@ -304,7 +304,7 @@ bool sameStarts(const std::array<LineState, kWanderLines>& a, const std::array<L
 struct Settled {
     WanderModel model;
     Segments fitted, confirmed;
-    std::array<LineState, kWanderLines> lines;
+    std::array<LineState, kLineCount> lines;
     std::size_t rounds = 0;
 };
 
@@ -316,12 +316,12 @@ Settled settle(const std::vector<SessionLines>& sessions, const Segments& base, 
         return settings.known ? *settings.known : fitWander(sessions, segments, fallback);
     };
     WanderModel model = fit(base);
-    std::array<LineState, kWanderLines> lines{};
+    std::array<LineState, kLineCount> lines{};
     Segments fitted = fitSegments(sessions, model, base, lines);
     model = fit(fitted);
     for (int round = 0; round < kMostRounds; ++round) {
         ++settled.rounds;
-        std::array<LineState, kWanderLines> again =
+        std::array<LineState, kLineCount> again =
             segmentAll(sessions, model, confirmedOf(base, lines), base, settings);
         const bool same = round > 0 && sameStarts(again, lines);
         lines = std::move(again);
@@ -347,10 +347,10 @@ bool markExcursions(const std::vector<SessionLines>& sessions, const Settled& se
     const std::size_t count = sessions.size();
     if (base.leftOut.size() != count)
         base.leftOut.assign(count, {});
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         const Series common = commonSeries(sessions, settled.model, settled.confirmed, l);
         const Series raw = rawSeries(sessions, settled.model, base, l);
-        const double alpha = (1 - settings.level) / kWanderLines;
+        const double alpha = (1 - settings.level) / kLineCount;
         const std::vector<Boundary>& bounds = settled.lines[l].bounds;
         for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
             if (bounds[i + 1].at != bounds[i].at + 1)
@@ -439,7 +439,7 @@ void newestSessions(const std::vector<SessionLines>& sessions, const Segments& b
     known.leftOut = base.leftOut;
     for (std::size_t s = first; s < count; ++s)
         known.leftOut[s].fill(true);
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         const Series raw = rawSeries(sessions, part.model, base, l);
         const Adjusted adjusted = adjustedSeries(sessions, part.model, known, l);
         Series common{adjusted.value, adjusted.variance, adjusted.present};
@@ -601,7 +601,7 @@ StepReport findSteps(const std::vector<SessionLines>& sessions, const StepSettin
     report.model = settled.model;
     report.rounds = settled.rounds;
     const Findings findings{sessions, settled, base, settings};
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         LineSteps& steps = report.lines[l];
         const Series raw = rawSeries(sessions, settled.model, base, l);
         Series common = commonSeries(sessions, settled.model, settled.confirmed, l);
@@ -618,4 +618,4 @@ StepReport findSteps(const std::vector<SessionLines>& sessions, const StepSettin
     return report;
 }
 
-} // namespace cpubench::analyse
+} // namespace cpubench

@@ -36,7 +36,7 @@
 #include <optional>
 #include <vector>
 
-namespace cpubench::analyse {
+namespace cpubench {
 
 struct StepSettings {
     double level = 0.95;     // status 3 without a change in at most 1 - level of histories (measured)
@@ -108,7 +108,7 @@ struct LineSteps {
 
 struct StepReport {
     WanderModel model; // the one the tests used
-    std::array<LineSteps, kWanderLines> lines;
+    std::array<LineSteps, kLineCount> lines;
     std::size_t rounds = 0; // fits of the model until the levels settled
     // Status 3: some line's newest level is slower than the one before it,
     // or the sequential rule calls its newest sessions slower.
@@ -127,4 +127,4 @@ double largestStepCritical(std::size_t sessions, double alpha, double df);
 // squares, in variances. Cached.
 double bestSplitSquares(std::size_t sessions);
 
-} // namespace cpubench::analyse
+} // namespace cpubench

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace cpubench::analyse {
+namespace cpubench {
 
 namespace {
 
@@ -179,13 +179,13 @@ void poolSpread(const std::vector<SessionLines>& sessions, const Segments& segme
 // The mean correlation of the lines' residuals (each divided by its line's
 // spread, clipped): the machine-wide share of the residuals, which the
 // caller turns into the share of the wander.
-double residualCorrelation(const std::array<LineFit, kWanderLines>& fits, std::size_t count, double otherwise)
+double residualCorrelation(const std::array<LineFit, kLineCount>& fits, std::size_t count, double otherwise)
 {
     double crossed = 0, squared = 0;
     for (std::size_t s = 0; s < count; ++s) {
         double sum = 0, squares = 0;
         std::size_t present = 0;
-        for (std::size_t l = 0; l < kWanderLines; ++l) {
+        for (std::size_t l = 0; l < kLineCount; ++l) {
             if (!fits[l].used[s] || !(fits[l].variance > 0) || fits[l].segmentSize[s] < 2)
                 continue;
             const double u = std::clamp(fits[l].residual[s] / std::sqrt(fits[l].variance), -kClip, kClip);
@@ -226,7 +226,7 @@ WanderModel measuredDefaultWander()
     double logs = 0;
     for (const double scale : model.scale)
         logs += std::log(scale);
-    model.typical = std::exp(logs / kWanderLines);
+    model.typical = std::exp(logs / kLineCount);
     return model;
 }
 
@@ -238,12 +238,12 @@ WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments&
     std::size_t withTimes = 0;
     for (std::size_t s = 0; s < count; ++s) {
         bool any = false;
-        for (std::size_t l = 0; l < kWanderLines; ++l)
+        for (std::size_t l = 0; l < kLineCount; ++l)
             any = any || usable(sessions, segments, s, l);
         withTimes += any ? 1 : 0;
     }
     // The spread inside sessions: this machine's wherever its runs tell it.
-    for (std::size_t l = 0; l < kWanderLines; ++l)
+    for (std::size_t l = 0; l < kLineCount; ++l)
         poolSpread(sessions, segments, l, model.spread[l], model.spreadDf[l]);
     if (withTimes < std::max<std::size_t>(fewest, 2))
         return model;
@@ -251,10 +251,10 @@ WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments&
     // Each line's variance of a session about its level (wander and runs
     // together, as its residuals show it), as an unbiased log: the log of a
     // variance from few degrees of freedom lies low by digamma(df/2) - log(df/2).
-    std::array<LineFit, kWanderLines> fits;
-    std::array<double, kWanderLines> logs{};
+    std::array<LineFit, kLineCount> fits;
+    std::array<double, kLineCount> logs{};
     double dfSum = 0, logSum = 0;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         fits[l] = fitLine(sessions, segments, l, model.spread[l], kFloorScale);
         if (fits[l].df > 0 && fits[l].variance > 0) {
             logs[l] = std::log(fits[l].variance) - logBias(fits[l].df);
@@ -273,11 +273,11 @@ WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments&
     // The lines share their common part: their degrees of freedom together
     // are worth fewer than their sum, and the typical variance counts in a
     // line for no more than it holds.
-    model.typicalDf = dfSum / (1 + (kWanderLines - 1) * correlation * correlation);
+    model.typicalDf = dfSum / (1 + (kLineCount - 1) * correlation * correlation);
     const double poolDf = std::min(kPoolDf, model.typicalDf);
     double typicalLogs = 0, wanderShare = 0;
     std::size_t shareLines = 0;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         // A line with few degrees of freedom is drawn towards the machine's
         // typical variance (lines of other machines may say more: poolScales).
         const double df = fits[l].df > 0 && fits[l].variance > 0 ? fits[l].df : 0;
@@ -291,7 +291,7 @@ WanderModel fitWander(const std::vector<SessionLines>& sessions, const Segments&
             ++shareLines;
         }
     }
-    model.typical = std::exp(typicalLogs / (2 * kWanderLines));
+    model.typical = std::exp(typicalLogs / (2 * kLineCount));
     model.share = shareLines > 0 ? std::clamp(correlation / (wanderShare / static_cast<double>(shareLines)), 0.0,
                                               kMostShare)
                                  : fallback.share;
@@ -302,11 +302,11 @@ WanderModel poolScales(const WanderModel& own, const std::vector<WanderModel>& o
 {
     if (own.source != WanderSource::sessions)
         return own;
-    std::array<double, kWanderLines> logs{}, dfs{};
+    std::array<double, kLineCount> logs{}, dfs{};
     for (const WanderModel& other : others) {
         if (other.source != WanderSource::sessions || !(other.typical > 0))
             continue;
-        for (std::size_t l = 0; l < kWanderLines; ++l) {
+        for (std::size_t l = 0; l < kLineCount; ++l) {
             const double df = std::max(0.0, other.scaleDf[l] - kPoolDf);
             logs[l] += df * std::log(other.scale[l] / other.typical);
             dfs[l] += df;
@@ -314,7 +314,7 @@ WanderModel poolScales(const WanderModel& own, const std::vector<WanderModel>& o
     }
     WanderModel pooled = own;
     double typicalLogs = 0;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         if (dfs[l] > 0) {
             const double ownDf = std::max(0.0, own.scaleDf[l] - kPoolDf);
             // The others' relative scale, as a prior worth at most kPoolDf
@@ -326,7 +326,7 @@ WanderModel poolScales(const WanderModel& own, const std::vector<WanderModel>& o
         }
         typicalLogs += std::log(pooled.scale[l]);
     }
-    pooled.typical = std::exp(typicalLogs / kWanderLines);
+    pooled.typical = std::exp(typicalLogs / kLineCount);
     return pooled;
 }
 
@@ -362,8 +362,8 @@ Adjusted adjustedSeries(const std::vector<SessionLines>& sessions, const WanderM
     adjusted.value.assign(count, 0);
     adjusted.variance.assign(count, 0);
     adjusted.present.assign(count, false);
-    std::array<LineFit, kWanderLines> fits;
-    for (std::size_t k = 0; k < kWanderLines; ++k)
+    std::array<LineFit, kLineCount> fits;
+    for (std::size_t k = 0; k < kLineCount; ++k)
         if (k != line)
             fits[k] = fitLine(sessions, segments, k, model.spread[k], kFloorScale);
     const double share = model.share;
@@ -380,7 +380,7 @@ Adjusted adjustedSeries(const std::vector<SessionLines>& sessions, const WanderM
             double loading, ownPart, residual;
         };
         std::vector<Witness> witnesses;
-        for (std::size_t k = 0; k < kWanderLines; ++k) {
+        for (std::size_t k = 0; k < kLineCount; ++k) {
             if (k == line || !(fits[k].used[s] ? fits[k].segmentSize[s] >= 2 : fits[k].predicted[s]))
                 continue;
             const double loading = std::sqrt(share) * model.scale[k];
@@ -416,4 +416,4 @@ Adjusted adjustedSeries(const std::vector<SessionLines>& sessions, const WanderM
     return adjusted;
 }
 
-} // namespace cpubench::analyse
+} // namespace cpubench

@@ -19,13 +19,13 @@
 // too few sessions, the measured default stands in (and says so).
 #pragma once
 
+#include "lines.h"
+
 #include <array>
 #include <cstddef>
 #include <vector>
 
-namespace cpubench::analyse {
-
-inline constexpr std::size_t kWanderLines = 9;
+namespace cpubench {
 
 // One session's figures on one line: how many runs, the mean and the
 // standard deviation of their log-times (0 with one run). runs == 0: the
@@ -35,7 +35,7 @@ struct SessionLine {
     double mean = 0;
     double spread = 0;
 };
-using SessionLines = std::array<SessionLine, kWanderLines>;
+using SessionLines = std::array<SessionLine, kLineCount>;
 
 enum class WanderSource {
     sessions,        // estimated from the machine's own sessions
@@ -47,14 +47,14 @@ struct WanderModel {
     std::size_t sessions = 0; // sessions it was estimated from (the default's own count for the default)
     // Per line: the standard deviation of a session's offset, and the
     // pooled standard deviation of the runs inside a session.
-    std::array<double, kWanderLines> scale{};
-    std::array<double, kWanderLines> spread{};
-    std::array<double, kWanderLines> spreadDf{};
+    std::array<double, kLineCount> scale{};
+    std::array<double, kLineCount> spread{};
+    std::array<double, kLineCount> spreadDf{};
     double share = 0;   // the machine-wide part of each line's offset variance
     double typical = 0; // the typical scale: the geometric mean of the lines' scales
     // Degrees of freedom of each line's scale, and of the typical scale:
     // what a t statistic that uses them is referred to.
-    std::array<double, kWanderLines> scaleDf{};
+    std::array<double, kLineCount> scaleDf{};
     double typicalDf = 0;
 };
 
@@ -67,13 +67,13 @@ WanderModel measuredDefaultWander();
 // What the fit leaves out or knows already, per line.
 struct Segments {
     // Per line: the sessions where a new level starts (sorted, > 0).
-    std::array<std::vector<std::size_t>, kWanderLines> starts{};
+    std::array<std::vector<std::size_t>, kLineCount> starts{};
     // Per session and line: left out of the fit (an excursion). Empty: none.
-    std::vector<std::array<bool, kWanderLines>> leftOut{};
+    std::vector<std::array<bool, kLineCount>> leftOut{};
     // Per line: degrees of freedom spent on choosing where its changes are,
     // beyond one for each level (a step placed at the best of many boundaries
     // takes more of the residuals than a step placed in advance).
-    std::array<double, kWanderLines> chosenDf{};
+    std::array<double, kLineCount> chosenDf{};
 };
 
 // The fewest sessions from which a machine's own wander is used; below,
@@ -120,4 +120,4 @@ struct Adjusted {
 Adjusted adjustedSeries(const std::vector<SessionLines>& sessions, const WanderModel& model,
                         const Segments& segments, std::size_t line);
 
-} // namespace cpubench::analyse
+} // namespace cpubench

@@ -1,9 +1,10 @@
 // The rates of the wander model's statistics, before (the 1.2.0 comparison
-// and history, on transcripts made of the same times) and after, on
-// generated sessions shaped like real ones and on real sessions. Every rate
-// is printed with the count behind it. Run by hand:
+// and history: a reference cpubench-compare reading the same times written
+// as transcripts) and after, on generated sessions shaped like real ones and
+// on real sessions. Every rate is printed with the count behind it. Run by
+// hand (not a test):
 //
-//   wander_bench [--count N] [--seed S] [--wander W] SECTION...
+//   wander_benchmark [--count N] [--seed S] [--wander W] [--before PROGRAM] SECTION...
 //
 // SECTION: comparisons, interleaved, histories, calibrate, default FOLDER...,
 // real FOLDER...; `all` runs the first three.
@@ -13,21 +14,27 @@
 #include "wander.h"
 #include "wander_generated.h"
 
-#include "history.h"
-#include "stats.h"
+#include "phrases.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-using namespace cpubench::analyse;
+using namespace cpubench;
 using wandergen::Session;
 using wandergen::Shape;
 
@@ -35,7 +42,7 @@ struct Options {
     int count = 200;
     unsigned long long seed = 20261209;
     double wander = 0.02;
-    bool before = true;
+    bool before = false; // set by --before PROGRAM
     long at = -1; // pair: the first folder's session to compare (-1: its newest)
 };
 
@@ -58,51 +65,146 @@ const char* const kRowNames[] = {"double mul log", "SSE2 _mm_mul_pd", "GMP mpz_p
                                  "4Kern MulDiv128", "8Kern MulDiv128", "18KernMulDiv128", "MUL-Mod 32 Bit",
                                  "Copy 2 GB", "summary (headline)"};
 
-// ---- 1.2.0 ----
+// ---- before: a reference cpubench-compare (1.2.0's statistics) ----
+//
+// The same times written as session folders of transcripts and read by a
+// reference build of cpubench-compare (--before PROGRAM: main's at the
+// commit before the wander model, whose outputs are 1.2.0's), end to end
+// through its JSON and exit status.
 
-Machine oldMachine(const std::string& name, const Session& session)
-{
-    Machine machine;
-    machine.name = name;
-    for (std::size_t r = 0; r < session.size(); ++r)
-        machine.runs.push_back({name + "/run-" + std::to_string(r + 1) + ".txt",
-                                readTranscript(wandergen::transcript(session[r]))});
-    return machine;
-}
+std::string gReference; // the reference program; empty: no "before"
+std::string gScratch;   // a folder of our own for the folders it reads
 
 bool differs(Verdict v)
 {
     return v == Verdict::slower || v == Verdict::faster;
 }
 
-// The rows of 1.2.0's comparison: per row, the verdict (undecided where none).
+Verdict verdictOf(const nlohmann::json& value)
+{
+    if (!value.is_string())
+        return Verdict::undecided;
+    const std::string text = value.get<std::string>();
+    return text == "slower"   ? Verdict::slower
+           : text == "faster" ? Verdict::faster
+           : text == "same"   ? Verdict::same
+                              : Verdict::undecided;
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+void writeRuns(const std::filesystem::path& dir, const Session& session)
+{
+    std::filesystem::create_directories(dir);
+    for (std::size_t r = 0; r < session.size(); ++r)
+        writeFile(dir / ("run-" + std::to_string(r + 1) + ".txt"), wandergen::transcript(session[r]));
+}
+
+// Runs `command`: its standard output, and its exit status in `status`.
+std::string runCommand(const std::string& command, int& status)
+{
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        status = -1;
+        return output;
+    }
+    char buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, got);
+    const int code = pclose(pipe);
+    status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
+    return output;
+}
+
+std::string quotedPath(const std::filesystem::path& path)
+{
+    return "'" + path.string() + "'";
+}
+
+std::string sessionNameOf(std::size_t s)
+{
+    char name[48];
+    std::snprintf(name, sizeof name, "2026-11-%02zuT%02zu.00Z", 1 + s / 24, s % 24);
+    return name;
+}
+
+// The rows of the reference's comparison of `other` with `base` (one sitting
+// each): per row, the verdict (undecided where none).
 std::array<Verdict, kSittingRows> oldVerdicts(const Session& base, const Session& other)
 {
-    const Comparison c = compare({oldMachine("a", base), oldMachine("b", other)});
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(gScratch) / "pair";
+    fs::remove_all(dir);
+    writeRuns(dir / "a", base);
+    writeRuns(dir / "b", other);
+    int status = 0;
+    const std::string out =
+        runCommand(quotedPath(gReference) + " --json " + quotedPath(dir / "a") + " " + quotedPath(dir / "b"), status);
     std::array<Verdict, kSittingRows> verdicts;
     verdicts.fill(Verdict::undecided);
-    for (std::size_t l = 0; l < kWanderLines; ++l)
-        if (c.stats[1].lines[l].estimate)
-            verdicts[l] = c.stats[1].lines[l].estimate->verdict;
-    if (c.stats[1].summary.estimate)
-        verdicts[kSummaryRow] = c.stats[1].summary.estimate->verdict;
+    const nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
+    if (doc.is_discarded() || !doc.contains("machines") || doc["machines"].size() < 2)
+        return verdicts;
+    const nlohmann::json& m = doc["machines"][1];
+    for (std::size_t l = 0; l < kLineCount; ++l)
+        verdicts[l] = verdictOf(m["statistics"][l]["verdict"]);
+    verdicts[kSummaryRow] = verdictOf(m["summary"]["verdict"]);
     return verdicts;
 }
 
-History oldHistory(const std::vector<Session>& sessions)
+struct Outcome {
+    std::array<std::vector<std::size_t>, kLineCount> changes; // sessions of the changes per line
+    bool status3 = false;
+    bool byRule = false; // status 3 from the sequential rule (after only)
+    std::array<bool, kLineCount> undecided{}; // some place the sessions cannot tell yet
+};
+
+std::size_t lineIndex(const std::string& label)
 {
-    History h;
-    h.name = "gen";
-    for (std::size_t s = 0; s < sessions.size(); ++s) {
-        ::Session session;
-        char name[48];
-        std::snprintf(name, sizeof name, "2026-11-%02zuT02.00Z", s + 1);
-        session.name = name;
-        session.machine = oldMachine("gen/" + session.name, sessions[s]);
-        session.machine.name = "gen";
-        h.sessions.push_back(std::move(session));
+    for (std::size_t l = 0; l < kLineCount; ++l)
+        if (kLines[l].label == label)
+            return l;
+    return kLineCount;
+}
+
+// A history read by the reference: its changes, undecided places and status.
+Outcome oldOutcome(const std::vector<Session>& sessions)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(gScratch) / "history" / "gen";
+    fs::remove_all(dir.parent_path());
+    for (std::size_t s = 0; s < sessions.size(); ++s)
+        writeRuns(dir / sessionNameOf(s), sessions[s]);
+    int status = 0;
+    const std::string out = runCommand(quotedPath(gReference) + " --history --json " + quotedPath(dir), status);
+    Outcome outcome;
+    outcome.status3 = status == 3;
+    const nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
+    if (doc.is_discarded())
+        return outcome;
+    const auto sessionIndex = [](const nlohmann::json& name) {
+        for (std::size_t s = 0; s < 1000; ++s)
+            if (name.is_string() && name.get<std::string>() == sessionNameOf(s))
+                return s;
+        return SIZE_MAX;
+    };
+    for (const auto& change : doc.value("changes", nlohmann::json::array())) {
+        const std::size_t l = lineIndex(change.value("line", ""));
+        if (l < kLineCount)
+            outcome.changes[l].push_back(sessionIndex(change["session"]));
     }
-    return h;
+    for (const auto& u : doc.value("undecided", nlohmann::json::array())) {
+        const std::size_t l = lineIndex(u.value("line", ""));
+        if (l < kLineCount)
+            outcome.undecided[l] = true;
+    }
+    return outcome;
 }
 
 // ---- comparisons ----
@@ -141,7 +243,7 @@ void printTable(const char* title, const TableRates& t)
     print("false + or - on the headline (summary row)", t.headlineFalse);
     print("false + or - per row", t.rowFalse);
     print("headline finds a 10% slowdown of every line", t.headlineFound);
-    for (std::size_t row = 0; row < kWanderLines; ++row) {
+    for (std::size_t row = 0; row < kLineCount; ++row) {
         char what[96];
         std::snprintf(what, sizeof what, "  10%% slowdown found on %s", kRowNames[row]);
         print(what, t.found[row]);
@@ -257,12 +359,6 @@ struct HistoryRates {
         undecidedElsewhere;
 };
 
-struct Outcome {
-    std::array<std::vector<std::size_t>, kWanderLines> changes; // sessions of the changes per line
-    bool status3 = false;
-    bool byRule = false; // status 3 from the sequential rule (after only)
-    std::array<bool, kWanderLines> undecided{}; // some place the sessions cannot tell yet (after only)
-};
 
 bool gOracle = false;
 
@@ -287,24 +383,14 @@ Outcome newOutcome(const std::vector<Session>& sessions, const Shape& shape)
         settings.known = trueModel(shape);
     const StepReport report = findSteps(wandergen::linesOf(sessions), settings);
     Outcome outcome;
-    for (std::size_t l = 0; l < kWanderLines; ++l)
+    for (std::size_t l = 0; l < kLineCount; ++l)
         for (const LineChange& change : report.lines[l].changes)
             outcome.changes[l].push_back(change.session);
     outcome.status3 = report.newestSlower;
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         outcome.byRule = outcome.byRule || report.lines[l].newest.alarm;
         outcome.undecided[l] = !report.lines[l].undecided.empty();
     }
-    return outcome;
-}
-
-Outcome oldOutcome(const std::vector<Session>& sessions)
-{
-    const HistoryReport report = analyseHistories({oldHistory(sessions)}, {});
-    Outcome outcome;
-    for (const Change& change : report.changes)
-        outcome.changes[change.line].push_back(change.session);
-    outcome.status3 = historyStatus(report) == 3;
     return outcome;
 }
 
@@ -319,9 +405,9 @@ void historyCase(const Options& options, const char* title, std::size_t sessions
         HistoryRates r;
         for (int i = 0; i < options.count; ++i) {
             const Shape shape = wandergen::randomShape(random, options.wander);
-            std::array<bool, kWanderLines> stepped{};
+            std::array<bool, kLineCount> stepped{};
             for (int k = 0; k < lines;) {
-                const std::size_t l = random() % kWanderLines;
+                const std::size_t l = random() % kLineCount;
                 if (!stepped[l]) {
                     stepped[l] = true;
                     ++k;
@@ -331,7 +417,7 @@ void historyCase(const Options& options, const char* title, std::size_t sessions
                 return s >= stepAt && stepped[l] ? step : 1.0;
             });
             const Outcome o = old ? oldOutcome(history) : newOutcome(history, shape);
-            for (std::size_t l = 0; l < kWanderLines; ++l) {
+            for (std::size_t l = 0; l < kLineCount; ++l) {
                 if (stepped[l]) {
                     bool at = false;
                     for (const std::size_t s : o.changes[l])
@@ -435,7 +521,7 @@ void printModel(const char* title, const WanderModel& m)
     std::printf("%s: source %s, %zu sessions, typical %.2f%% (df %.1f), share %.2f\n", title,
                 m.source == WanderSource::sessions ? "sessions" : "default", m.sessions, 100 * m.typical, m.typicalDf,
                 m.share);
-    for (std::size_t l = 0; l < kWanderLines; ++l)
+    for (std::size_t l = 0; l < kLineCount; ++l)
         std::printf("  %-16s scale %.2f%% (df %.1f)  spread %.2f%% (df %.0f)\n", kRowNames[l], 100 * m.scale[l],
                     m.scaleDf[l], 100 * m.spread[l], m.spreadDf[l]);
 }
@@ -458,7 +544,7 @@ void measureDefault(const std::vector<std::string>& folders)
         printModel("fitted", fitWander(realLines(sessions), {}, measuredDefaultWander(), 2));
         const StepReport steps = findSteps(realLines(sessions));
         printModel("fitted around the history's levels", steps.model);
-        for (std::size_t l = 0; l < kWanderLines; ++l)
+        for (std::size_t l = 0; l < kLineCount; ++l)
             for (const LineChange& c : steps.lines[l].changes)
                 std::printf("  change: %s at session %zu: %.3fx\n", kRowNames[l], c.session, c.ratio);
         std::printf("  status 3: %s\n", steps.newestSlower ? "yes" : "no");
@@ -565,7 +651,7 @@ void diagnoseRule(const Options& options)
         const Shape shape = wandergen::randomShape(random, options.wander);
         const auto history = wandergen::history(shape, 8, 4, random);
         const StepReport report = findSteps(wandergen::linesOf(history));
-        for (std::size_t l = 0; l < kWanderLines; ++l) {
+        for (std::size_t l = 0; l < kLineCount; ++l) {
             ++lines;
             alarms += report.lines[l].newest.alarm ? 1 : 0;
             sumScore += report.lines[l].newest.score;
@@ -594,21 +680,21 @@ void diagnoseRule(const Options& options)
 void diagnose(const Options& options)
 {
     std::mt19937_64 random(options.seed);
-    double logRatio[kWanderLines] = {}, shareError = 0;
+    double logRatio[kLineCount] = {}, shareError = 0;
     const int n = options.count;
     for (int i = 0; i < n; ++i) {
         const Shape shape = wandergen::randomShape(random, options.wander);
-        std::array<bool, kWanderLines> stepped{};
-        stepped[random() % kWanderLines] = true;
+        std::array<bool, kLineCount> stepped{};
+        stepped[random() % kLineCount] = true;
         const auto history = wandergen::history(shape, 10, 4, random, [&](std::size_t s, std::size_t l) {
             return s >= 5 && stepped[l] ? 1.15 : 1.0;
         });
         const StepReport report = findSteps(wandergen::linesOf(history));
-        for (std::size_t l = 0; l < kWanderLines; ++l)
+        for (std::size_t l = 0; l < kLineCount; ++l)
             logRatio[l] += 0.5 * std::log(sessionVariance(report.model, l, 4) /
                                           (shape.scale[l] * shape.scale[l] + shape.spread[l] * shape.spread[l] / 4)) / n;
         shareError += (report.model.share - shape.share) / n;
-        for (std::size_t l = 0; l < kWanderLines; ++l)
+        for (std::size_t l = 0; l < kLineCount; ++l)
                 if (stepped[l] && (report.lines[l].changes.size() != 1 || report.lines[l].changes[0].session != 5)) {
                     std::printf("line %zu true scale %.2f%% est %.2f%% (df %.1f) share %.2f est %.2f spread %.1f%%: changes",
                                 l, 100 * shape.scale[l], 100 * report.model.scale[l], report.model.scaleDf[l],
@@ -618,7 +704,7 @@ void diagnose(const Options& options)
                     std::printf("\n");
                 }
     }
-    for (std::size_t l = 0; l < kWanderLines; ++l)
+    for (std::size_t l = 0; l < kLineCount; ++l)
         std::printf("line %zu: mean log(estimated/true session sd) %.3f\n", l, logRatio[l]);
     for (const std::size_t k : {3u, 4u, 6u, 8u, 10u, 20u})
         std::printf("E[max Z^2] over %zu sessions: %.3f\n", k, bestSplitSquares(k));
@@ -687,7 +773,7 @@ void realHistory(const std::vector<std::string>& folders)
         return;
     const StepReport report = findSteps(wandergen::linesOf(sessions));
     std::printf(" after: wander from %s\n", report.model.source == WanderSource::sessions ? "its sessions" : "the default");
-    for (std::size_t l = 0; l < kWanderLines; ++l) {
+    for (std::size_t l = 0; l < kLineCount; ++l) {
         const LineSteps& line = report.lines[l];
         for (const LineChange& c : line.changes)
             std::printf("  change: %s from session %zu: %s %.3fx (%.3f..%.3f)%s\n", kRowNames[l], c.session,
@@ -703,15 +789,17 @@ void realHistory(const std::vector<std::string>& folders)
                         line.newest.ratio, line.newest.score);
     }
     std::printf("  status %d\n", report.newestSlower ? 3 : 0);
-    const HistoryReport old = analyseHistories({oldHistory(sessions)}, {});
+    if (gReference.empty())
+        return;
+    const Outcome old = oldOutcome(sessions);
     std::printf(" before (1.2.0):\n");
-    for (const Change& c : old.changes)
-        std::printf("  change: %s from session %zu: %.3fx\n", kRowNames[c.line], c.session, c.estimate.estimate);
-    for (const Excursion& e : old.excursions)
-        std::printf("  excursion: %s at session %zu\n", kRowNames[e.line], e.session);
-    for (const Undecided& u : old.undecided)
-        std::printf("  undecided: %s at session %zu: %.3fx\n", kRowNames[u.line], u.session, u.estimate.estimate);
-    std::printf("  status %d\n", historyStatus(old));
+    for (std::size_t l = 0; l < kLineCount; ++l) {
+        for (const std::size_t c : old.changes[l])
+            std::printf("  change: %s from session %zu\n", kRowNames[l], c);
+        if (old.undecided[l])
+            std::printf("  undecided: %s\n", kRowNames[l]);
+    }
+    std::printf("  status %d\n", old.status3 ? 3 : 0);
 }
 
 // Two folders' newest sessions compared as cpubench-compare would (the
@@ -746,6 +834,8 @@ void pair(const std::vector<std::string>& folders, long at)
                         r.wanderShare);
         }
     }
+    if (gReference.empty())
+        return;
     const auto old = oldVerdicts(a[ia].runs, b.back().runs);
     std::printf(" before (1.2.0):");
     for (std::size_t row = 0; row < kSittingRows; ++row)
@@ -794,16 +884,24 @@ int main(int argc, char** argv)
             options.at = std::atol(argv[++i]);
         else if (arg == "--oracle")
             gOracle = true;
-        else if (arg == "--after-only")
-            options.before = false;
+        else if (arg == "--before" && i + 1 < argc) {
+            gReference = std::filesystem::absolute(argv[++i]).string();
+            options.before = true;
+        }
         else if (arg == "--help") {
-            std::printf("wander_bench [--count N] [--seed S] [--wander PERCENT] [--after-only] "
+            std::printf("wander_benchmark [--count N] [--seed S] [--wander PERCENT] [--before PROGRAM] "
                         "comparisons|interleaved|histories|calibrate|all|default FOLDER...|real FOLDER...\n");
             return 0;
         } else if (arg.find('/') != std::string::npos)
             folders.push_back(arg);
         else
             sections.push_back(arg);
+    }
+    if (options.before) {
+        char scratch[] = "/tmp/wander-benchmark-XXXXXX";
+        if (mkdtemp(scratch) == nullptr)
+            return 2;
+        gScratch = scratch;
     }
     for (const std::string& section : sections) {
         if (section == "comparisons" || section == "all")
@@ -838,5 +936,7 @@ int main(int argc, char** argv)
         if (section == "real")
             real(options, folders);
     }
+    if (!gScratch.empty())
+        std::filesystem::remove_all(gScratch);
     return 0;
 }
