@@ -4,7 +4,10 @@
 // on real sessions. Every rate is printed with the count behind it. Run by
 // hand (not a test):
 //
-//   wander_benchmark [--count N] [--seed S] [--wander W] [--before PROGRAM] SECTION...
+//   wander_benchmark [--count N] [--seed S] [--wander W] [--before PROGRAM] [--program PROGRAM] SECTION...
+//
+// --program: the comparisons also through this cpubench-compare end to end,
+// each machine a folder of its sessions (the earlier ones and the compared).
 //
 // SECTION: comparisons, interleaved, histories, calibrate, default FOLDER...,
 // real FOLDER...; `all` runs the first three.
@@ -73,6 +76,7 @@ const char* const kRowNames[] = {"double mul log", "SSE2 _mm_mul_pd", "GMP mpz_p
 // through its JSON and exit status.
 
 std::string gReference; // the reference program; empty: no "before"
+std::string gProgram;   // --program: cpubench-compare as built, end to end; empty: none
 std::string gScratch;   // a folder of our own for the folders it reads
 
 bool differs(Verdict v)
@@ -134,18 +138,26 @@ std::string sessionNameOf(std::size_t s)
     return name;
 }
 
-// The rows of the reference's comparison of `other` with `base` (one sitting
-// each): per row, the verdict (undecided where none).
-std::array<Verdict, kSittingRows> oldVerdicts(const Session& base, const Session& other)
+// The rows of `program`'s comparison of `other` with `base`, each a machine
+// folder of its sessions in time order (one session: the runs alone): per
+// row, the verdict (undecided where none).
+std::array<Verdict, kSittingRows> programVerdicts(const std::string& program, const std::vector<Session>& base,
+                                                  const std::vector<Session>& other)
 {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(gScratch) / "pair";
     fs::remove_all(dir);
-    writeRuns(dir / "a", base);
-    writeRuns(dir / "b", other);
+    const auto machine = [&](const fs::path& folder, const std::vector<Session>& sessions) {
+        if (sessions.size() == 1)
+            return writeRuns(folder, sessions[0]);
+        for (std::size_t s = 0; s < sessions.size(); ++s)
+            writeRuns(folder / sessionNameOf(s), sessions[s]);
+    };
+    machine(dir / "a", base);
+    machine(dir / "b", other);
     int status = 0;
     const std::string out =
-        runCommand(quotedPath(gReference) + " --json " + quotedPath(dir / "a") + " " + quotedPath(dir / "b"), status);
+        runCommand(quotedPath(program) + " --json " + quotedPath(dir / "a") + " " + quotedPath(dir / "b"), status);
     std::array<Verdict, kSittingRows> verdicts;
     verdicts.fill(Verdict::undecided);
     const nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
@@ -156,6 +168,12 @@ std::array<Verdict, kSittingRows> oldVerdicts(const Session& base, const Session
         verdicts[l] = verdictOf(m["statistics"][l]["verdict"]);
     verdicts[kSummaryRow] = verdictOf(m["summary"]["verdict"]);
     return verdicts;
+}
+
+// The reference's comparison of one sitting each.
+std::array<Verdict, kSittingRows> oldVerdicts(const Session& base, const Session& other)
+{
+    return programVerdicts(gReference, {base}, {other});
 }
 
 struct Outcome {
@@ -258,7 +276,7 @@ void comparisons(const Options& options)
     for (const std::size_t runs : {std::size_t{4}, std::size_t{5}}) {
         for (const std::size_t earlierCount : {std::size_t{0}, std::size_t{5}}) {
             std::mt19937_64 random(options.seed + runs * 100 + earlierCount);
-            TableRates before, after;
+            TableRates before, after, built;
             for (int i = 0; i < options.count; ++i) {
                 const Shape shape = wandergen::randomShape(random, options.wander);
                 // Each side: its earlier sessions, then the newest (compared).
@@ -290,6 +308,8 @@ void comparisons(const Options& options)
                       newVerdicts(a.back(), modelA, slowed.back(), modelS, Pairing::sittings));
                 if (options.before && earlierCount == 0)
                     tally(before, oldVerdicts(a.back(), b.back()), oldVerdicts(a.back(), slowed.back()));
+                if (!gProgram.empty())
+                    tally(built, programVerdicts(gProgram, a, b), programVerdicts(gProgram, a, slowed));
             }
             char title[160];
             if (options.before && earlierCount == 0) {
@@ -300,6 +320,11 @@ void comparisons(const Options& options)
                           earlierCount == 0 ? "the measured default (one session per machine)"
                                             : "from each machine's 5 earlier sessions");
             printTable(title, after);
+            if (!gProgram.empty()) {
+                std::snprintf(title, sizeof title, "%zu runs each, cpubench-compare end to end, %s:", runs,
+                              earlierCount == 0 ? "one session per machine" : "6 sessions per machine");
+                printTable(title, built);
+            }
         }
     }
 }
@@ -884,20 +909,22 @@ int main(int argc, char** argv)
             options.at = std::atol(argv[++i]);
         else if (arg == "--oracle")
             gOracle = true;
+        else if (arg == "--program" && i + 1 < argc)
+            gProgram = std::filesystem::absolute(argv[++i]).string();
         else if (arg == "--before" && i + 1 < argc) {
             gReference = std::filesystem::absolute(argv[++i]).string();
             options.before = true;
         }
         else if (arg == "--help") {
             std::printf("wander_benchmark [--count N] [--seed S] [--wander PERCENT] [--before PROGRAM] "
-                        "comparisons|interleaved|histories|calibrate|all|default FOLDER...|real FOLDER...\n");
+                        "[--program PROGRAM] comparisons|interleaved|histories|calibrate|all|default FOLDER...|real FOLDER...\n");
             return 0;
         } else if (arg.find('/') != std::string::npos)
             folders.push_back(arg);
         else
             sections.push_back(arg);
     }
-    if (options.before) {
+    if (options.before || !gProgram.empty()) {
         char scratch[] = "/tmp/wander-benchmark-XXXXXX";
         if (mkdtemp(scratch) == nullptr)
             return 2;

@@ -90,6 +90,7 @@ Part partOf(const SittingSide& side, std::size_t row)
 struct Test {
     double shift = 0;
     double p = 1;
+    double spreadVariance = 0; // of the shift, from the runs alone (the exact test's power)
     // The interval at a two-sided level alpha; none when it cannot be formed.
     std::vector<double> differences; // the exact test's pairwise differences
     double se = 0, df = 0;           // the t test's
@@ -116,6 +117,7 @@ Test tTest(const SittingSide& base, const SittingSide& other, std::size_t row)
     test.se = std::sqrt(std::max(variance, 1e-12));
     test.p = std::min(1.0, 2 * tUpperTail(std::abs(test.shift) / test.se, test.df));
     test.wanderShare = variance > 0 ? (a.wander + b.wander) / variance : 0;
+    test.spreadVariance = spreadA + spreadB;
     return test;
 }
 
@@ -135,12 +137,16 @@ Test exactTest(const SittingSide& base, const SittingSide& other, std::size_t ro
     const double lower = u, upper = top - u;
     const long double tail = ranks::lowerTail(x.size(), y.size(), static_cast<std::size_t>(std::floor(std::min(lower, upper))));
     test.p = std::min(1.0, static_cast<double>(2 * tail));
+    // The shift's variance for the power, as the runs' spread gives it.
+    test.spreadVariance = kShiftVarianceFactor * (sampleVariance(x) / static_cast<double>(x.size()) +
+                                                  sampleVariance(y) / static_cast<double>(y.size()));
     return test;
 }
 
 void setInterval(RowResult& row, const Test& test, double alpha, std::size_t baseRuns, std::size_t otherRuns)
 {
     row.level = 1 - alpha;
+    row.confidence = row.level;
     if (test.exact) {
         const std::optional<std::size_t> k = ranks::criticalValue(baseRuns, otherRuns, alpha);
         if (!k) {
@@ -150,11 +156,31 @@ void setInterval(RowResult& row, const Test& test, double alpha, std::size_t bas
         }
         row.low = std::exp(test.differences[*k]);
         row.high = std::exp(test.differences[test.differences.size() - 1 - *k]);
+        row.confidence = static_cast<double>(1 - 2 * ranks::lowerTail(baseRuns, otherRuns, *k));
         return;
     }
     const double half = tQuantileUpper(alpha / 2, test.df) * test.se;
     row.low = std::exp(test.shift - half);
     row.high = std::exp(test.shift + half);
+}
+
+// The slowdown found in 3 comparisons of 4 by a two-sided test at alpha:
+// the shift that lies the critical value plus the upper quartile's t from
+// 0, and beyond the threshold. The exact test: as the normal one with the
+// runs' spread, where the runs can reach alpha at all.
+std::optional<double> detectableAt(const Test& test, double alpha, double threshold, std::size_t baseRuns,
+                                   std::size_t otherRuns)
+{
+    double shift = 0;
+    if (test.exact) {
+        if (!ranks::criticalValue(baseRuns, otherRuns, alpha) || !(test.spreadVariance > 0))
+            return std::nullopt;
+        shift = (-normalQuantile(alpha / 2) - normalQuantile(0.25)) * std::sqrt(test.spreadVariance);
+    } else
+        shift = (tQuantileUpper(alpha / 2, test.df) + tQuantileUpper(0.25, test.df)) * test.se;
+    if (!std::isfinite(shift))
+        return std::nullopt;
+    return std::max(std::exp(shift), 1 + threshold);
 }
 
 } // namespace
@@ -215,6 +241,15 @@ SittingComparison compareSittings(const SittingSide& base, const SittingSide& ot
         weight[row] = row == kSummaryRow ? kHeadlineWeight : (1 - kHeadlineWeight) / kLineCount;
         open[row] = true;
     }
+    double allWeight = 0;
+    for (std::size_t row = 0; row < kSittingRows; ++row)
+        allWeight += open[row] ? weight[row] : 0;
+    for (std::size_t row = 0; row < kSittingRows; ++row)
+        if (open[row]) {
+            const std::size_t m = row == kSummaryRow ? base.summary.size() : base.lines[row].size();
+            const std::size_t n = row == kSummaryRow ? other.summary.size() : other.lines[row].size();
+            result.rows[row].detectable = detectableAt(tests[row], alpha * weight[row] / allWeight, settings.threshold, m, n);
+        }
     // Weighted Holm: the open row with the smallest p / weight is called
     // when p <= alpha * weight / (the open rows' weights); its weight passes
     // to the rows still open.

@@ -66,11 +66,17 @@ struct RowResult {
     std::optional<double> low, high; // the interval at the row's level
     double p = 1;        // the two-sided p of no difference
     double level = 0;    // the confidence the row was last judged at
+    double confidence = 0; // the interval's coverage: the level, or the exact rank interval's (at least it)
     Verdict verdict = Verdict::undecided;
     Doubt doubt = Doubt::none;
     // How much of the shift's variance was the wander between sittings (0 interleaved).
     double wanderShare = 0;
     double df = 0; // of the t (0: the exact rank test)
+    // The power: the slowdown (a ratio above 1) the row finds in 3
+    // comparisons of 4 like this one, tested at the level it is first
+    // judged at (its weight's share of the family's); none when no
+    // difference can be found with so few runs.
+    std::optional<double> detectable;
 };
 
 struct SittingComparison {
