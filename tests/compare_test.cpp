@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -806,6 +807,64 @@ TEST(CompareExecutable, HistoryStatusForAScheduledJob)
     writeFile(host / "2026-12-04T02.00Z" / "run-1.txt", replaced(withGmpTime("1.300"), "= 54885", "= 54895"));
     EXPECT_EQ(runCompare("--history \"" + host.string() + "\"", output), 1) << output;
     EXPECT_NE(output.find("history_job: values wrong from session 2026-12-04T02.00Z on"), std::string::npos) << output;
+}
+// Real sessions of this project's AMD EPYC machine (tests/data/README.md).
+// A history of three normal sessions, then a GMP built without assembly
+// code: the change is found at its first session, on the GMP line alone,
+// and the nightly job's status is 3.
+TEST(CompareExecutable, RealHistoryWithAGmpWithoutAssemblyCode)
+{
+    std::string output, errors;
+    const std::string history = std::string("\"") + CPUBENCH_TEST_DATA + "/histories/gmp\"";
+    EXPECT_EQ(runCompare("--history --json " + history, output, &errors), 3) << output << errors;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    std::vector<std::string> changes;
+    for (const nlohmann::json& change : doc["changes"])
+        changes.push_back(change["line"].get<std::string>() + " " + change["session"].get<std::string>() + " " +
+                          change["verdict"].get<std::string>());
+    EXPECT_EQ(changes, std::vector<std::string>{"GMP mpz_pow_ui 2026-12-09T05.18Z slower"}) << output;
+    EXPECT_EQ(runCompare("--history " + history, output), 3);
+    EXPECT_NE(output.find("changed then: gmp /usr/lib/x86_64-linux-gnu/libgmp.so.10.4.1 ->"), std::string::npos)
+        << output;
+}
+
+// Six quiet sessions of that machine, 25 minutes apart, compared pairwise
+// as sittings (one session each, so the default wander): no false + or -
+// on any row. And the newest against the folder of all six (its own wander
+// from its sessions): no false difference either.
+TEST(CompareExecutable, RealSittingsOfOneMachineShowNoFalseDifference)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(CPUBENCH_TEST_DATA) / "sessions" / "amd-epyc";
+    std::vector<fs::path> sessions;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        sessions.push_back(entry.path());
+    std::sort(sessions.begin(), sessions.end());
+    ASSERT_EQ(sessions.size(), 6u);
+    const auto differs = [](const nlohmann::json& machine) {
+        std::vector<std::string> rows;
+        for (const nlohmann::json& line : machine["statistics"])
+            if (line["verdict"] == "slower" || line["verdict"] == "faster")
+                rows.push_back(line["line"].get<std::string>());
+        if (machine["summary"]["verdict"] == "slower" || machine["summary"]["verdict"] == "faster")
+            rows.push_back("summary");
+        return rows;
+    };
+    for (std::size_t a = 0; a < sessions.size(); ++a)
+        for (std::size_t b = a + 1; b < sessions.size(); ++b) {
+            std::string output;
+            ASSERT_EQ(runCompare("--json \"" + sessions[a].string() + "\" \"" + sessions[b].string() + "\"", output), 0)
+                << output;
+            const nlohmann::json doc = nlohmann::json::parse(output);
+            EXPECT_EQ(doc["machines"][1]["wander"]["source"], "default");
+            EXPECT_EQ(differs(doc["machines"][1]), std::vector<std::string>{}) << a << " " << b;
+        }
+    std::string output;
+    ASSERT_EQ(runCompare("--json \"" + sessions[2].string() + "\" \"" + folder.string() + "\"", output), 0) << output;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    EXPECT_EQ(doc["machines"][1]["wander"]["source"], "sessions");
+    EXPECT_EQ(doc["machines"][1]["wander"]["sessions"], 6);
+    EXPECT_EQ(differs(doc["machines"][1]), std::vector<std::string>{});
 }
 #endif
 
