@@ -826,6 +826,19 @@ TEST(CompareExecutable, RealHistoryWithAGmpWithoutAssemblyCode)
     EXPECT_EQ(runCompare("--history " + history, output), 3);
     EXPECT_NE(output.find("changed then: gmp /usr/lib/x86_64-linux-gnu/libgmp.so.10.4.1 ->"), std::string::npos)
         << output;
+    // The morning after: the three normal sessions and the first with the
+    // other GMP alone, four sessions of their own wander.
+    namespace fs = std::filesystem;
+    const fs::path four = fs::path(testing::TempDir()) / "gmp-four" / "gmp";
+    fs::remove_all(four.parent_path());
+    fs::create_directories(four);
+    for (const char* session : {"2026-12-09T04.25Z", "2026-12-09T04.50Z", "2026-12-09T05.15Z", "2026-12-09T05.18Z"})
+        fs::copy(fs::path(CPUBENCH_TEST_DATA) / "histories" / "gmp" / session, four / session);
+    EXPECT_EQ(runCompare("--history --json \"" + four.string() + "\"", output, &errors), 3) << output << errors;
+    const nlohmann::json after = nlohmann::json::parse(output);
+    ASSERT_EQ(after["changes"].size(), 1u) << output;
+    EXPECT_EQ(after["changes"][0]["line"], "GMP mpz_pow_ui");
+    EXPECT_EQ(after["changes"][0]["session"], "2026-12-09T05.18Z");
 }
 
 // Six quiet sessions of that machine, 25 minutes apart, compared pairwise
