@@ -24,13 +24,9 @@ SessionLines sessionLines(const MachineStats& stats)
         double sum = 0;
         for (const double value : logs)
             sum += value;
-        const double mean = sum / static_cast<double>(logs.size());
-        double squares = 0;
-        for (const double value : logs)
-            squares += (value - mean) * (value - mean);
         lines[line].runs = logs.size();
-        lines[line].mean = mean;
-        lines[line].spread = logs.size() > 1 ? std::sqrt(squares / static_cast<double>(logs.size() - 1)) : 0;
+        lines[line].mean = sum / static_cast<double>(logs.size());
+        lines[line].spread = std::sqrt(sampleVariance(logs));
     }
     return lines;
 }

@@ -32,20 +32,6 @@ double middle(const std::vector<double>& sorted)
     return sorted.size() % 2 == 1 ? sorted[half] : (sorted[half - 1] + sorted[half]) / 2;
 }
 
-double sampleVariance(const std::vector<double>& values)
-{
-    if (values.size() < 2)
-        return 0;
-    double sum = 0;
-    for (const double v : values)
-        sum += v;
-    const double mean = sum / static_cast<double>(values.size());
-    double squares = 0;
-    for (const double v : values)
-        squares += (v - mean) * (v - mean);
-    return squares / static_cast<double>(values.size() - 1);
-}
-
 // What a side brings to a row's variance: the runs' spread (per run) with
 // its degrees of freedom, and the wander with its own.
 struct Part {
@@ -184,6 +170,20 @@ std::optional<double> detectableAt(const Test& test, double alpha, double thresh
 }
 
 } // namespace
+
+double sampleVariance(const std::vector<double>& values)
+{
+    if (values.size() < 2)
+        return 0;
+    double sum = 0;
+    for (const double v : values)
+        sum += v;
+    const double mean = sum / static_cast<double>(values.size());
+    double squares = 0;
+    for (const double v : values)
+        squares += (v - mean) * (v - mean);
+    return squares / static_cast<double>(values.size() - 1);
+}
 
 std::vector<double> summaryOfRuns(const std::vector<std::array<double, kLineCount>>& runs)
 {

@@ -93,6 +93,9 @@ SittingComparison compareSittings(const SittingSide& base, const SittingSide& ot
 // The summary values of a session's runs: per run that has every headline
 // line, the mean of their log-times (a run's line without a time is NaN).
 std::vector<double> summaryOfRuns(const std::vector<std::array<double, kLineCount>>& runs);
+
+// The sample variance of `values` (0 for fewer than two).
+double sampleVariance(const std::vector<double>& values);
 // A session's runs as a side: its lines' log-times (NaN left out) and summary.
 SittingSide sideOfRuns(const std::vector<std::array<double, kLineCount>>& runs, const WanderModel& model);
 
