@@ -18,7 +18,7 @@ double regularisedBeta(double a, double b, double x)
         return 1 - regularisedBeta(b, a, 1 - x);
     const double logFront = std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) +
                             b * std::log1p(-x);
-    constexpr double kTiny = 1e-300;
+    static constexpr double kTiny = 1e-300;
     const auto guard = [](double v) { return std::abs(v) < kTiny ? kTiny : v; };
     double c = 1, d = 1 / guard(1 - (a + b) * x / (a + 1));
     double fraction = d;
