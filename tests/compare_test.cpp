@@ -231,14 +231,21 @@ TEST(CompareReport, RatiosFingerprintsAndProblems)
     writeText(plain, files, {});
     const std::string text = plain.str();
     // Times right-aligned, each part of a column aligned, the column as wide as its name.
-    EXPECT_NE(text.find("\n                 a.txt        machine-b.txt           c.txt\n"
-                        "double mul log     2.379  A     4.758  2.00x?  B        2.379  1.00x?  A\n"), std::string::npos)
+    EXPECT_NE(text.find("\n                 a.txt        machine-b.txt                       c.txt\n"
+                        "double mul log     2.379  A     4.758  2.00x?  1.11..3.59  B        2.379  1.00x?  0.56..1.79  A\n"),
+              std::string::npos)
         << text;
-    EXPECT_NE(text.find("\nGMP mpz_pow_ui     1.791  ok    1.791  1.00x?  WRONG    1.791  1.00x?  ok\n"), std::string::npos);
-    EXPECT_NE(text.find("\nCopy 2 GB        110.854      110.854  1.00x?         110.854  1.00x?\n"), std::string::npos);
-    // One run each can decide nothing, and says so.
-    EXPECT_NE(text.find("\nc.txt: undecided on every line: too few runs (1 and 1; a decision at 95% needs 4 runs per "
-                        "machine or\n  more).\n"),
+    EXPECT_NE(text.find("\nGMP mpz_pow_ui     1.791  ok    1.791  1.00x?  0.54..1.85  WRONG    1.791  1.00x?  0.54..1.85  ok\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\nCopy 2 GB        110.854      110.854  1.00x?  0.55..1.82         110.854  1.00x?  0.55..1.82\n"),
+              std::string::npos);
+    // One session each: its interval counts the default wander between
+    // sittings, which decides nothing of this size, and says so.
+    EXPECT_NE(text.find("\na.txt, machine-b.txt, c.txt: fewer than 4 sessions each, too few to measure a machine's own "
+                        "wander\n  between sittings, so a verdict counts the default wander measured on another machine"),
+              std::string::npos);
+    EXPECT_NE(text.find("\nc.txt: undecided, the machines' wander between sittings (more runs will not decide; more "
+                        "sessions of\n  each machine will): double mul log,"),
               std::string::npos);
     EXPECT_NE(text.find("log fingerprint A: a.txt, c.txt (1.10599194636449 -3.141404674090610 3.440)\n"
                         "log fingerprint B: machine-b.txt (0.5 -2.25 3.000)\n"),
@@ -249,9 +256,10 @@ TEST(CompareReport, RatiosFingerprintsAndProblems)
     std::ostringstream markdown;
     writeMarkdown(markdown, files, {true, false});
     EXPECT_NE(markdown.str().find("| run | a.txt | machine-b.txt | c.txt |\n|---|---|---|---|\n"
-                                  "| double mul log | 2.379 A | 4.758 2.00x? B | 2.379 1.00x? A |\n"
+                                  "| double mul log | 2.379 A | 4.758 2.00x? 1.11..3.59 B | 2.379 1.00x? 0.56..1.79 A |\n"
                                   "| SSE2 \\_mm\\_mul\\_pd | 2.717 ok |"),
-              std::string::npos);
+              std::string::npos)
+        << markdown.str();
 }
 
 // A run whose GMP line took `gmp` seconds.
@@ -328,13 +336,15 @@ TEST(CompareStats, MediansRangesRatiosAndVerdicts)
     // the pairwise ratios), the ratio of the medians beside it.
     EXPECT_DOUBLE_EQ(*even.ratio, even.estimate->estimate);
     EXPECT_DOUBLE_EQ(*even.medianRatio, 1.2755 / 1.075);
-    EXPECT_EQ(even.estimate->verdict, Verdict::undecided); // one run of the base is as slow as one of even's
-    EXPECT_EQ(c.stats[1].lines[1].estimate->verdict, Verdict::same); // every run the same time
-    EXPECT_EQ(c.stats[2].lines[gmp].estimate->doubt, Doubt::tooFewRuns);
+    EXPECT_EQ(even.estimate->verdict, Verdict::undecided);
+    // Every run the same time, but one session each: the wander between
+    // sittings (the measured default) is most of the interval.
+    EXPECT_EQ(c.stats[1].lines[1].estimate->verdict, Verdict::undecided);
+    EXPECT_EQ(c.stats[1].lines[1].estimate->doubt, Doubt::tooMuchWander);
+    EXPECT_EQ(c.stats[2].lines[gmp].estimate->verdict, Verdict::undecided);
 
-    EXPECT_EQ(cellOf(c, tableCell(c, 1, gmp)), "1.2755 1.150..2.000 1.19x? 0.96..2.00 ok");
+    EXPECT_EQ(cellOf(c, tableCell(c, 1, gmp)), "1.2755 1.150..2.000 1.19x? 0.48..2.92 ok");
     EXPECT_FALSE(tableCell(c, 2, gmp).range);
-    EXPECT_EQ(cellText(tableCell(c, 2, gmp), c.settings).interval, "");
     // The summary: the ratio of the runs' geometric means, and beside it the
     // geometric mean of the one-thread lines' ratios of medians.
     EXPECT_DOUBLE_EQ(*c.stats[1].summary.ratio, c.stats[1].summary.estimate->estimate);
@@ -342,11 +352,12 @@ TEST(CompareStats, MediansRangesRatiosAndVerdicts)
     EXPECT_FALSE(summaryCell(c, 0).againstBaseline);
 
     // Medians 1.035 and 1.044 are 1.01 apart, but the verdict rests on the
-    // pairwise ratios: shown is their median, beyond 2% and inside its interval.
+    // pairwise ratios: shown is their median, beyond 2% and inside its
+    // interval (as wide as the machines' wander between sittings).
     const Comparison gmpRuns = compare({lab("a", {"1.041", "1.043", "1.000", "1.000", "1.035"}),
                                         lab("b", {"1.083", "1.048", "1.083", "1.042", "1.044", "1.040", "1.040"})});
     const CellText slower = cellText(tableCell(gmpRuns, 1, gmp), gmpRuns.settings);
-    EXPECT_EQ(slower.ratio + slower.verdict + " " + slower.interval, "1.04x+ 1.001..1.05");
+    EXPECT_EQ(slower.ratio + slower.verdict + " " + slower.interval, "1.04x? 0.56..1.92");
 }
 
 // A wide comparison, as a lab of 30 machines makes it, stays within 100
@@ -403,18 +414,19 @@ TEST(CompareStats, FlawedRunsAreLeftOut)
     EXPECT_TRUE(c.problems[1].kind == Problem::Kind::run && c.problems[1].machine == 1 && c.problems[1].run == 0);
     EXPECT_EQ(c.machines[1].runs[0].transcript.problems.at(0).kind, TranscriptProblem::Kind::outOfMemory);
     using Note = ComparisonNote;
-    ASSERT_EQ(c.notes.size(), 2u);
+    ASSERT_EQ(c.notes.size(), 3u);
     EXPECT_TRUE(c.notes[0].kind == Note::Kind::runsLeftOut && c.notes[0].machine == 0);
-    EXPECT_TRUE(c.notes[1].kind == Note::Kind::undecided && c.notes[1].machine == 1);
+    EXPECT_EQ(c.notes[1].kind, Note::Kind::defaultWander); // one session each
+    EXPECT_TRUE(c.notes[2].kind == Note::Kind::undecided && c.notes[2].machine == 1);
     EXPECT_EQ(c.stats[1].summary.estimate->doubt, Doubt::flawedRuns);
     // In words, as every output gives them.
     EXPECT_EQ(problemTexts(c), (std::vector<std::string>{
                                    "mixed/run-2.txt: MUL-Mod 32 Bit: expected 54885, found 54895",
                                    "broken/run-1.txt: incomplete: Copy 2 GB: nicht genug Speicher (not enough memory for "
                                    "the run)"}));
-    EXPECT_EQ(noteTexts(c), (std::vector<std::string>{"mixed: left out of its statistics: mixed/run-2.txt",
-                                                      "broken: undecided on every line: no run complete with exact "
-                                                      "values."}));
+    const std::vector<std::string> notes = noteTexts(c);
+    EXPECT_EQ(notes.at(0), "mixed: left out of its statistics: mixed/run-2.txt");
+    EXPECT_EQ(notes.at(2), "broken: undecided on every line: no run complete with exact values.");
 }
 
 TEST(CompareStats, ImpossibleTimesAreFlawsOfTheirRuns)
@@ -446,7 +458,7 @@ TEST(CompareStats, RunsOfOneMachineWithDifferentLogFingerprints)
     ASSERT_EQ(c.groups.size(), 2u);
     EXPECT_EQ(memberTexts(c, c.groups[0]), (std::vector<std::string>{"other.txt", "m (m/run-1.txt)"}));
     EXPECT_EQ(c.groups[1].members.at(0).runs, std::vector<std::size_t>{1});
-    ASSERT_EQ(c.notes.size(), 2u); // and the undecided verdicts of so few runs
+    ASSERT_EQ(c.notes.size(), 3u); // the default wander, and the undecided verdicts
     EXPECT_EQ(c.notes[0].kind, ComparisonNote::Kind::mixedFingerprints);
 }
 
@@ -638,17 +650,18 @@ TEST(CompareReport, TurnsWhenTheColumnsDoNotFit)
     std::ostringstream wide, markdown;
     writeText(wide, compare(many), {});
     writeMarkdown(markdown, compare(many), {true, false});
-    // The baseline's seconds, the others' ratios with their verdicts.
+    // The baseline's seconds, the others' ratios with their verdicts (one
+    // session each: only a difference far beyond the wander is called).
     EXPECT_NE(wide.str().find("\nmachine   fp    log   SSE2    GMP MulDiv  4Kern  8Kern 18Kern MulMod    Copy geomean\n"
                               "machine-1 A   2.379  2.717  1.015  0.655  1.396  2.717  5.979  4.135 110.854\n"
-                              "machine-2 A  1.00x= 1.00x= 1.00x? 1.00x= "),
+                              "machine-2 A  1.00x? 1.00x? 1.00x? 1.00x? "),
               std::string::npos)
         << wide.str();
-    EXPECT_NE(wide.str().find("\nmachine-3 A  1.00x= 1.00x= 1.99x+ "), std::string::npos) << wide.str();
+    EXPECT_NE(wide.str().find("\nmachine-3 A  1.00x? 1.00x? 1.99x+ "), std::string::npos) << wide.str();
     EXPECT_NE(markdown.str().find("|machine|fp|log|SSE2|GMP|MulDiv|4Kern|8Kern|18Kern|MulMod|Copy|geomean|\n"),
               std::string::npos)
         << markdown.str();
-    EXPECT_NE(markdown.str().find("\n|machine-3|A|1.00x=|1.00x=|1.99x+|"), std::string::npos) << markdown.str();
+    EXPECT_NE(markdown.str().find("\n|machine-3|A|1.00x?|1.00x?|1.99x+|"), std::string::npos) << markdown.str();
 }
 
 #ifndef _WIN32
@@ -748,17 +761,19 @@ TEST(CompareExecutable, DirectoriesAsMachines)
     EXPECT_FALSE(second["flagged"].get<bool>());
     EXPECT_NE(second["info_error"].get<std::string>().find("machine.json"), std::string::npos);
     EXPECT_DOUBLE_EQ(second["statistics"][2]["ratio"].get<double>(), 2.1 / 1.05);
-    EXPECT_EQ(second["statistics"][2]["verdict"], "undecided");
-    EXPECT_TRUE(second["statistics"][2]["ratio_low"].is_null());
-    EXPECT_EQ(second["statistics"][2]["undecided_because"],
-              "too few runs (2 and 2; a decision at 95% needs 4 runs per machine or more)");
+    // Twice as slow is far beyond the wander between sittings, even with
+    // two runs each and the default wander.
+    EXPECT_EQ(second["statistics"][2]["verdict"], "slower");
+    EXPECT_LT(second["statistics"][2]["ratio_low"].get<double>(), 2.0);
+    EXPECT_GT(second["statistics"][2]["wander_share"].get<double>(), 0.5);
+    EXPECT_EQ(second["wander"]["source"], "default");
     EXPECT_EQ(doc["problems"], nlohmann::json::array({"fast/run-2.txt: MUL-Mod 32 Bit: expected 54885, found 54895"}));
 
     // The table says the same; the HTML report is written beside it.
     const std::string html = (dir / "report.html").string();
     EXPECT_EQ(runCompare(fast + " " + slow + " --html \"" + html + "\"", output), 1) << output;
     EXPECT_NE(output.find("fast: left out of its statistics: fast/run-2.txt"), std::string::npos) << output;
-    EXPECT_NE(output.find("\nGMP mpz_pow_ui     1.050      1.000..1.100  ok    2.100      2.000..2.200  2.00x?  ok\n"),
+    EXPECT_NE(output.find("\nGMP mpz_pow_ui     1.050      1.000..1.100  ok    2.100      2.000..2.200  2.00x+  1.03..3.90  ok\n"),
               std::string::npos) << output;
     EXPECT_TRUE(fs::exists(html));
 
@@ -835,6 +850,77 @@ TEST(CompareExecutable, HistoryStatusForAScheduledJob)
     writeFile(host / "2026-12-04T02.00Z" / "run-1.txt", replaced(withGmpTime("1.300"), "= 54885", "= 54895"));
     EXPECT_EQ(runCompare("--history \"" + host.string() + "\"", output), 1) << output;
     EXPECT_NE(output.find("history_job: values wrong from session 2026-12-04T02.00Z on"), std::string::npos) << output;
+}
+// Real sessions of this project's AMD EPYC machine (tests/data/README.md).
+// A history of three normal sessions, then a GMP built without assembly
+// code: the change is found at its first session, on the GMP line alone,
+// and the nightly job's status is 3.
+TEST(CompareExecutable, RealHistoryWithAGmpWithoutAssemblyCode)
+{
+    std::string output, errors;
+    const std::string history = std::string("\"") + CPUBENCH_TEST_DATA + "/histories/gmp\"";
+    EXPECT_EQ(runCompare("--history --json " + history, output, &errors), 3) << output << errors;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    std::vector<std::string> changes;
+    for (const nlohmann::json& change : doc["changes"])
+        changes.push_back(change["line"].get<std::string>() + " " + change["session"].get<std::string>() + " " +
+                          change["verdict"].get<std::string>());
+    EXPECT_EQ(changes, std::vector<std::string>{"GMP mpz_pow_ui 2026-12-09T05.18Z slower"}) << output;
+    EXPECT_EQ(runCompare("--history " + history, output), 3);
+    EXPECT_NE(output.find("changed then: gmp /usr/lib/x86_64-linux-gnu/libgmp.so.10.4.1 ->"), std::string::npos)
+        << output;
+    // The morning after: the three normal sessions and the first with the
+    // other GMP alone, four sessions of their own wander.
+    namespace fs = std::filesystem;
+    const fs::path four = fs::path(testing::TempDir()) / "gmp-four" / "gmp";
+    fs::remove_all(four.parent_path());
+    fs::create_directories(four);
+    for (const char* session : {"2026-12-09T04.25Z", "2026-12-09T04.50Z", "2026-12-09T05.15Z", "2026-12-09T05.18Z"})
+        fs::copy(fs::path(CPUBENCH_TEST_DATA) / "histories" / "gmp" / session, four / session);
+    EXPECT_EQ(runCompare("--history --json \"" + four.string() + "\"", output, &errors), 3) << output << errors;
+    const nlohmann::json after = nlohmann::json::parse(output);
+    ASSERT_EQ(after["changes"].size(), 1u) << output;
+    EXPECT_EQ(after["changes"][0]["line"], "GMP mpz_pow_ui");
+    EXPECT_EQ(after["changes"][0]["session"], "2026-12-09T05.18Z");
+}
+
+// Six quiet sessions of that machine, 25 minutes apart, compared pairwise
+// as sittings (one session each, so the default wander): no false + or -
+// on any row. And the newest against the folder of all six (its own wander
+// from its sessions): no false difference either.
+TEST(CompareExecutable, RealSittingsOfOneMachineShowNoFalseDifference)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(CPUBENCH_TEST_DATA) / "sessions" / "amd-epyc";
+    std::vector<fs::path> sessions;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        sessions.push_back(entry.path());
+    std::sort(sessions.begin(), sessions.end());
+    ASSERT_EQ(sessions.size(), 6u);
+    const auto differs = [](const nlohmann::json& machine) {
+        std::vector<std::string> rows;
+        for (const nlohmann::json& line : machine["statistics"])
+            if (line["verdict"] == "slower" || line["verdict"] == "faster")
+                rows.push_back(line["line"].get<std::string>());
+        if (machine["summary"]["verdict"] == "slower" || machine["summary"]["verdict"] == "faster")
+            rows.push_back("summary");
+        return rows;
+    };
+    for (std::size_t a = 0; a < sessions.size(); ++a)
+        for (std::size_t b = a + 1; b < sessions.size(); ++b) {
+            std::string output;
+            ASSERT_EQ(runCompare("--json \"" + sessions[a].string() + "\" \"" + sessions[b].string() + "\"", output), 0)
+                << output;
+            const nlohmann::json doc = nlohmann::json::parse(output);
+            EXPECT_EQ(doc["machines"][1]["wander"]["source"], "default");
+            EXPECT_EQ(differs(doc["machines"][1]), std::vector<std::string>{}) << a << " " << b;
+        }
+    std::string output;
+    ASSERT_EQ(runCompare("--json \"" + sessions[2].string() + "\" \"" + folder.string() + "\"", output), 0) << output;
+    const nlohmann::json doc = nlohmann::json::parse(output);
+    EXPECT_EQ(doc["machines"][1]["wander"]["source"], "sessions");
+    EXPECT_EQ(doc["machines"][1]["wander"]["sessions"], 6);
+    EXPECT_EQ(differs(doc["machines"][1]), std::vector<std::string>{});
 }
 #endif
 

@@ -238,18 +238,12 @@ TEST(Verdict, RatesOnRealRunsOfOneMachine)
                         rates.comparisons, 100 * rates.falseRate(), 100 * rates.familyRate(),
                         100 * rates.foundRate(rates.slowed));
             EXPECT_EQ(rates.slowedFaster, 0);
-            if (timeOrder)
-                continue;
-            EXPECT_LE(rates.falseRate(), 0.05) << runs;
-            if (runs == 5) {
-                // The rows one by one: a 10% slowdown is found on most lines,
-                // and more often than by runs that do not overlap.
-                EXPECT_GE(rates.foundRate(rates.slowed), 0.75);
-                EXPECT_GE(rates.foundRate(rates.slowed), rates.foundRate(rates.overlapFound));
-            }
-            if (runs >= kRowsTogetherRuns) { // the rows judged together
-                EXPECT_LE(rates.familyRate(), 0.05) << runs;
-            }
+            // One session per machine: each verdict counts the default
+            // wander between sittings, so no false + or - in the ten rows in
+            // either order, shuffled or in time. (A 10% difference is then
+            // too small to find from one sitting each; the power with a
+            // machine's own sessions is measured in wander_test.cpp.)
+            EXPECT_LE(rates.familyRate(), 0.05) << runs;
         }
     }
     const Rates five = measure(5, false);

@@ -1,6 +1,7 @@
 #include "comparison.h"
 
 #include "ranks.h"
+#include "session_lines.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,66 +86,108 @@ void groupFingerprints(Comparison& c)
     }
 }
 
-// The summary row against the baseline: the geometric mean of the summary
-// lines' ratios (and of their ratios of medians), and the verdict on the
-// runs' scores where both machines have some.
-template <typename Judge>
-void summaryAgainstBaseline(Comparison& c, std::size_t m, Judge judged)
+// A row of the comparison of sittings as the verdict the tables show.
+RatioEstimate estimateOf(const RowResult& row, std::size_t baseRuns, std::size_t otherRuns, bool flawed,
+                         const VerdictSettings& settings)
+{
+    RatioEstimate estimate;
+    estimate.baseRuns = baseRuns;
+    estimate.otherRuns = otherRuns;
+    estimate.estimate = row.ratio;
+    estimate.low = row.low;
+    estimate.high = row.high;
+    estimate.confidence = row.confidence;
+    estimate.verdict = row.verdict;
+    estimate.doubt = row.doubt;
+    if (flawed) {
+        estimate.verdict = Verdict::undecided;
+        estimate.doubt = Doubt::flawedRuns;
+        return estimate;
+    }
+    if (estimate.verdict != Verdict::undecided)
+        return estimate;
+    const double alpha = 1 - row.level;
+    if (estimate.doubt == Doubt::tooFewRuns) {
+        // The fewest runs per machine, the same on both, that reach the row's level.
+        for (std::size_t n = std::max(baseRuns, otherRuns) + 1; n <= kMostRuns; ++n)
+            if (ranks::criticalValue(n, n, alpha)) {
+                estimate.runsNeeded = n;
+                break;
+            }
+        return estimate;
+    }
+    // Between sittings, where the wander is most of the interval, runs do
+    // not decide: sessions do.
+    if (row.wanderShare > 0.5 && estimate.doubt == Doubt::tooMuchSpread) {
+        estimate.doubt = Doubt::tooMuchWander;
+        return estimate;
+    }
+    if (estimate.low && estimate.high) {
+        const double up = 1 + settings.threshold, down = 1 - settings.threshold;
+        const double shift = std::log(row.ratio);
+        const double halfWidth = (std::log(*estimate.high) - std::log(*estimate.low)) / 2;
+        const double room = row.ratio > up || row.ratio < down ? std::abs(shift)
+                                                               : std::min(std::log(up) - shift, shift - std::log(down));
+        estimate.runsNeeded = runsNeeded(halfWidth, room, (baseRuns + otherRuns + 1) / 2);
+    }
+    return estimate;
+}
+
+// The geometric mean of the summary lines' ratios (and of their ratios of
+// medians), where every summary line has one.
+void summaryRatios(Comparison& c, std::size_t m)
 {
     Summary& summary = c.stats[m].summary;
     double logSum = 0, medianLogSum = 0;
-    bool every = true;
-    for (std::size_t line = 0; line < kLineCount && every; ++line) {
+    for (std::size_t line = 0; line < kLineCount; ++line) {
         if (!kLines[line].inSummary)
             continue;
-        every = c.stats[m].lines[line].ratio.has_value();
-        if (every) {
-            logSum += std::log(*c.stats[m].lines[line].ratio);
-            medianLogSum += std::log(*c.stats[m].lines[line].medianRatio);
-        }
+        if (!c.stats[m].lines[line].ratio)
+            return;
+        logSum += std::log(*c.stats[m].lines[line].ratio);
+        medianLogSum += std::log(*c.stats[m].lines[line].medianRatio);
     }
-    if (every) {
-        summary.ratio = std::exp(logSum / static_cast<double>(kSummaryLineCount));
-        summary.medianRatio = std::exp(medianLogSum / static_cast<double>(kSummaryLineCount));
+    summary.ratio = std::exp(logSum / static_cast<double>(kSummaryLineCount));
+    summary.medianRatio = std::exp(medianLogSum / static_cast<double>(kSummaryLineCount));
+}
+
+// Machine `m`'s ratios to the baseline, their intervals and verdicts: its
+// newest session against the baseline's as two sittings, each machine's
+// wander counted; the ten rows judged together, the summary row the
+// headline.
+void againstBaseline(Comparison& c, std::size_t m)
+{
+    const bool flawed = c.stats[0].fromFlawedRuns || c.stats[m].fromFlawedRuns;
+    const SittingComparison& sitting = c.sittings[m] =
+        compareSittings(sittingSide(c.stats[0], c.wander[0]), sittingSide(c.stats[m], c.wander[m]),
+                        Pairing::sittings, c.settings);
+    for (std::size_t line = 0; line < kLineCount; ++line) {
+        const LineStats& base = c.stats[0].lines[line];
+        LineStats& stats = c.stats[m].lines[line];
+        if (base.runs == 0 || stats.runs == 0 || !(base.median.seconds > 0) || !sitting.rows[line].judged)
+            continue;
+        stats.medianRatio = stats.median.seconds / base.median.seconds;
+        stats.estimate = estimateOf(sitting.rows[line], base.runs, stats.runs, flawed, c.settings);
+        stats.ratio = stats.estimate->estimate;
     }
-    if (every && !c.stats[0].summary.scores.empty() && !summary.scores.empty()) {
-        summary.estimate = judged(c.stats[0].summary.scores, summary.scores);
+    summaryRatios(c, m);
+    Summary& summary = c.stats[m].summary;
+    if (summary.ratio && sitting.rows[kSummaryRow].judged) {
+        summary.estimate = estimateOf(sitting.rows[kSummaryRow], c.stats[0].summary.scores.size(),
+                                      summary.scores.size(), flawed, c.settings);
         summary.ratio = summary.estimate->estimate;
     }
 }
 
-// Machine `m`'s ratios to the baseline, their intervals and verdicts.
-void againstBaseline(Comparison& c, std::size_t m)
+// Each machine's sessions for its wander: the earlier ones its folder
+// holds, then the compared one.
+WanderModel wanderOf(const Machine& machine, const MachineStats& newest, bool keepDisturbed)
 {
-    const bool flawed = c.stats[0].fromFlawedRuns || c.stats[m].fromFlawedRuns;
-    // The fewest times of any row decide whether the rows can be judged together.
-    std::size_t baseRuns = c.stats[0].summary.scores.size(), otherRuns = c.stats[m].summary.scores.size();
-    for (std::size_t line = 0; line < kLineCount; ++line) {
-        baseRuns = std::min(baseRuns, c.stats[0].lines[line].runs);
-        otherRuns = std::min(otherRuns, c.stats[m].lines[line].runs);
-    }
-    const VerdictSettings rows = rowSettings(baseRuns, otherRuns, c.settings);
-    c.stats[m].rowLevel = rows.level;
-    c.stats[m].rowsTogether = rows.level != c.settings.level;
-    const auto judged = [&](const std::vector<double>& base, const std::vector<double>& other) {
-        RatioEstimate estimate = compareTimes(base, other, rows);
-        if (flawed) {
-            estimate.verdict = Verdict::undecided;
-            estimate.doubt = Doubt::flawedRuns;
-            estimate.runsNeeded.reset();
-        }
-        return estimate;
-    };
-    for (std::size_t line = 0; line < kLineCount; ++line) {
-        const LineStats& base = c.stats[0].lines[line];
-        LineStats& stats = c.stats[m].lines[line];
-        if (base.runs == 0 || stats.runs == 0 || !(base.median.seconds > 0))
-            continue;
-        stats.medianRatio = stats.median.seconds / base.median.seconds;
-        stats.estimate = judged(base.times, stats.times);
-        stats.ratio = stats.estimate->estimate;
-    }
-    summaryAgainstBaseline(c, m, judged);
+    std::vector<SessionLines> sessions;
+    for (const Machine& earlier : machine.earlier)
+        sessions.push_back(sessionLines(machineStats(earlier, keepDisturbed)));
+    sessions.push_back(sessionLines(newest));
+    return machineWander(sessions);
 }
 
 bool anyUndecided(const MachineStats& stats)
@@ -156,33 +199,34 @@ bool anyUndecided(const MachineStats& stats)
 
 } // namespace
 
-double togetherLevel(const VerdictSettings& settings)
-{
-    return 1 - (1 - settings.level) / static_cast<double>(kRows);
-}
-
-VerdictSettings rowSettings(std::size_t baseRuns, std::size_t otherRuns, const VerdictSettings& settings)
-{
-    VerdictSettings together = settings;
-    together.level = togetherLevel(settings);
-    if (std::min(baseRuns, otherRuns) >= kRowsTogetherRuns && ranks::criticalValue(baseRuns, otherRuns, 1 - together.level))
-        return together;
-    return settings;
-}
-
 Comparison compare(std::vector<Machine> machines, const VerdictSettings& settings, bool keepDisturbed)
 {
     Comparison c;
     c.settings = settings;
     c.keepDisturbed = keepDisturbed;
     c.machines = std::move(machines);
-    for (const Machine& machine : c.machines)
+    for (const Machine& machine : c.machines) {
         c.stats.push_back(machineStats(machine, keepDisturbed));
+        c.wander.push_back(wanderOf(machine, c.stats.back(), keepDisturbed));
+    }
+    c.sittings.resize(c.machines.size());
     for (std::size_t m = 0; m < c.machines.size(); ++m)
         machineFindings(c, m);
     if (std::any_of(c.machines.begin(), c.machines.end(), [](const Machine& m) { return !m.newestSession.empty(); }))
         addNote(c, Kind::newestSessions, 0);
     groupFingerprints(c);
+    // Which wander each machine's verdicts count: a note per machine with
+    // its own, one for all those on the default.
+    if (c.machines.size() > 1) {
+        bool defaultUsed = false;
+        for (std::size_t m = 0; m < c.machines.size(); ++m) {
+            if (c.wander[m].source == WanderSource::sessions)
+                addNote(c, Kind::wander, m);
+            defaultUsed = defaultUsed || c.wander[m].source == WanderSource::measuredDefault;
+        }
+        if (defaultUsed)
+            addNote(c, Kind::defaultWander, 0);
+    }
     for (std::size_t m = 1; m < c.machines.size(); ++m) {
         againstBaseline(c, m);
         if (anyUndecided(c.stats[m]))

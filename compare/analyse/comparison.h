@@ -6,8 +6,10 @@
 #pragma once
 
 #include "read.h"
+#include "sitting.h"
 #include "summaries.h"
 #include "verdict.h"
+#include "wander.h"
 
 #include <cstddef>
 #include <string>
@@ -42,6 +44,8 @@ struct ComparisonNote {
         mixedFingerprints, // the machine's runs print several log fingerprints
         undecided,         // the machine's undecided rows against the baseline
         outlier,           // stats[machine].lines[line].outliers[index]
+        wander,            // the machine's verdicts count its own wander between sittings (wander[machine])
+        defaultWander,     // the machines with too few sessions count the measured default: which, and how to do better
     };
     Kind kind;
     std::size_t machine = 0, run = 0, line = 0, index = 0;
@@ -67,26 +71,18 @@ struct Comparison {
     std::vector<ComparisonProblem> problems;
     std::vector<ComparisonNote> notes;
     bool severalRuns = false; // some machine has more than one run
+    // Per machine: its wander between sittings (wander.h), from its own
+    // sessions where its folder has enough of them, else the measured
+    // default; and the comparison of its session with the baseline's (the
+    // baseline's own entry unused): how it was paired, and each row's test,
+    // level, power and how much of it the wander is.
+    std::vector<WanderModel> wander;
+    std::vector<SittingComparison> sittings;
 };
 
-// The rows a machine's verdicts are corrected for: the nine lines and the summary.
-inline constexpr std::size_t kRows = kLineCount + 1;
-// From this many runs per machine on, the rows are judged together: each
-// at 99.5% for 95% over the ten, so that a machine compared with itself
-// shows a false + or - in about one comparison in twenty, not one in five.
-// With fewer runs that level cannot be reached (at five runs the smallest
-// two-sided p is 2/252) or finds less than five runs judged row by row do:
-// measured on real runs, a 10% slowdown is found on 78% of the lines at
-// five runs row by row, 56% at six and 72% at seven together, 84% at eight.
-inline constexpr std::size_t kRowsTogetherRuns = 8;
+// The rows of a machine's column: the nine lines and the summary.
+inline constexpr std::size_t kRows = kSittingRows;
 
 Comparison compare(std::vector<Machine> machines, const VerdictSettings& settings = {}, bool keepDisturbed = false);
-
-// The settings each row of a machine with `baseRuns` and `otherRuns` runs is
-// judged at: the level divided among the rows when that level can still be
-// reached with so many runs, else the level itself.
-VerdictSettings rowSettings(std::size_t baseRuns, std::size_t otherRuns, const VerdictSettings& settings);
-// The level each row is judged at when the rows are judged together.
-double togetherLevel(const VerdictSettings& settings);
 
 } // namespace cpubench

@@ -1,6 +1,7 @@
 #include "history.h"
 
-#include "levels.h"
+#include "session_lines.h"
+#include "steps.h"
 #include "summaries.h"
 
 #include <algorithm>
@@ -9,9 +10,6 @@
 namespace cpubench {
 
 namespace {
-
-// Per session and line: the good runs' times (none when no run is good).
-using SessionTimesByLine = std::array<std::vector<double>, kLineCount>;
 
 bool hasWrongValue(const Machine& machine)
 {
@@ -54,9 +52,9 @@ void disturbanceNotes(const MachineStats& stats, std::size_t s, std::vector<Hist
 }
 
 // Session `s` into the machine's history: what the outputs show of it, its
-// problems and notes; returns its times per line.
-SessionTimesByLine addSession(MachineHistory& own, const Session& session, std::size_t s, bool keepDisturbed,
-                              std::vector<analyse::SessionInput>& earlier, std::vector<HistoryNote>& sessionNotes)
+// problems and notes; returns its lines as the wander model sees them.
+SessionLines addSession(MachineHistory& own, const Session& session, std::size_t s, bool keepDisturbed,
+                        std::vector<analyse::SessionInput>& earlier, std::vector<HistoryNote>& sessionNotes)
 {
     const Machine& machine = session.machine;
     const MachineStats stats = machineStats(machine, keepDisturbed, earlier);
@@ -64,12 +62,10 @@ SessionTimesByLine addSession(MachineHistory& own, const Session& session, std::
         earlier.erase(earlier.begin());
     earlier.push_back(disturbanceInput(machine, stats.used));
     SessionSummary summary{session.name, machine.info, machine.runs.size(), stats.goodRuns(), {}};
-    SessionTimesByLine times;
     for (std::size_t line = 0; line < kLineCount && !stats.fromFlawedRuns; ++line) {
         const LineStats& ls = stats.lines[line];
         if (ls.runs > 0)
             summary.lines[line] = {ls.runs, ls.median.seconds, ls.fastest.seconds, ls.slowest.seconds};
-        times[line] = ls.times;
     }
     own.sessions.push_back(std::move(summary));
     for (const Run& run : machine.runs)
@@ -85,95 +81,104 @@ SessionTimesByLine addSession(MachineHistory& own, const Session& session, std::
         note.reason = machine.stopReason;
     }
     disturbanceNotes(stats, s, sessionNotes);
-    return times;
+    return sessionLines(stats);
 }
 
-void addChanges(MachineHistory& own, const std::vector<SessionTimes>& data, const LineFindings& found, std::size_t line)
+// The session before `s` that has times on the line and is no excursion of
+// it: the facts of a change are between that one and `s`.
+std::size_t sessionBefore(const std::vector<SessionLines>& sessions, const LineSteps& steps, std::size_t line,
+                          std::size_t s)
 {
-    std::vector<std::size_t> kept; // the sessions of the levels
-    for (const std::size_t i : found.kept)
-        kept.push_back(data[i].session);
-    const std::vector<std::size_t>& starts = found.levels.starts;
-    for (std::size_t c = 0; c < starts.size(); ++c) {
-        const std::size_t cut = starts[c], from = c == 0 ? 0 : starts[c - 1];
-        const std::size_t to = c + 1 < starts.size() ? starts[c + 1] : kept.size();
+    for (std::size_t before = s; before-- > 0;) {
+        const bool excursion = std::any_of(steps.excursions.begin(), steps.excursions.end(),
+                                           [&](const LineExcursion& e) { return e.session == before; });
+        if (sessions[before][line].runs > 0 && !excursion)
+            return before;
+    }
+    return s > 0 ? s - 1 : 0;
+}
+
+Verdict verdictOf(Direction direction)
+{
+    return direction == Direction::slower ? Verdict::slower : Verdict::faster;
+}
+
+// One line's steps as the outputs show them.
+void addLine(MachineHistory& own, const std::vector<SessionLines>& sessions, const StepReport& report,
+             std::size_t line, const VerdictSettings& settings)
+{
+    const LineSteps& steps = report.lines[line];
+    for (std::size_t c = 0; c < steps.changes.size(); ++c) {
+        const LineChange& found = steps.changes[c];
         Change change;
         change.line = line;
-        change.session = kept[cut];
-        change.before = std::exp(stretchOf(found.model, from, cut).mean);
-        change.after = std::exp(stretchOf(found.model, cut, to).mean);
-        change.estimate = found.levels.estimates[c];
-        change.verdict = change.estimate.verdict;
-        // Between the last session before it that was no excursion and this one.
-        change.facts = factChanges(own.sessions[kept[cut - 1]].info, own.sessions[change.session].info);
-        // The alarm: while the newest level is slower than the one before it.
-        if (change.verdict == Verdict::slower && c + 1 == starts.size())
-            own.newestSlower = true;
+        change.session = found.session;
+        change.before = std::exp(found.before);
+        change.after = std::exp(found.after);
+        change.verdict = verdictOf(found.direction);
+        change.estimate.estimate = found.ratio;
+        change.estimate.low = found.low;
+        change.estimate.high = found.high;
+        change.estimate.confidence = settings.level;
+        change.estimate.verdict = change.verdict;
+        change.facts = factChanges(own.sessions[sessionBefore(sessions, steps, line, found.session)].info,
+                                   own.sessions[found.session].info);
         own.changes.push_back(std::move(change));
     }
-}
-
-// Where the wander cannot be told yet: in a history of too few sessions to
-// tell a change from the machine's wander, each place where the runs alone
-// (as if sessions did not wander) find a new level that the sessions do not
-// confirm is named as undecided, not called a change.
-void tooFewSessions(MachineHistory& own, std::size_t line, const std::vector<SessionTimes>& data,
-                    const Levels& confirmed, const VerdictSettings& settings)
-{
-    const Model runsOnly = modelOf(data);
-    if (data.size() >= kFewestSessions || runsOnly.spreadDf < 1)
-        return;
-    // A hint where to look, not a change: corrected for the nine lines only.
-    const Levels byRuns = levelsOf(runsOnly, settings, false);
-    for (std::size_t c = 0; c < byRuns.starts.size(); ++c) {
-        const std::size_t at = byRuns.starts[c];
-        if (std::find(confirmed.starts.begin(), confirmed.starts.end(), at) != confirmed.starts.end())
-            continue;
+    for (const LineExcursion& found : steps.excursions) {
+        Excursion excursion;
+        excursion.line = line;
+        excursion.session = found.session;
+        excursion.verdict = verdictOf(found.direction);
+        excursion.estimate.estimate = found.ratio;
+        excursion.estimate.verdict = excursion.verdict;
+        own.excursions.push_back(std::move(excursion));
+    }
+    for (const LineUndecided& found : steps.undecided) {
         Undecided undecided;
         undecided.line = line;
-        undecided.session = data[at].session;
-        undecided.sessions = data.size();
-        undecided.estimate = byRuns.estimates[c];
-        undecided.estimate.verdict = Verdict::undecided;
+        undecided.session = found.session;
+        for (const SessionLines& session : sessions)
+            undecided.sessions += session[line].runs > 0 ? 1 : 0;
+        undecided.estimate.estimate = found.ratio;
         undecided.estimate.doubt = Doubt::tooFewSessions;
-        undecided.facts = factChanges(own.sessions[data[at - 1].session].info, own.sessions[undecided.session].info);
+        undecided.wanderNeeded = found.scaleNeeded;
+        undecided.wander = report.model.scale[line];
+        undecided.facts = factChanges(own.sessions[sessionBefore(sessions, steps, line, found.session)].info,
+                                      own.sessions[found.session].info);
         own.notes.emplace_back(HistoryNote::Kind::undecided, undecided.session).index = own.undecided.size();
         own.undecided.push_back(std::move(undecided));
     }
-}
-
-void addExcursions(MachineHistory& own, const std::vector<SessionTimes>& data, const LineFindings& found,
-                   std::size_t line, const VerdictSettings& settings)
-{
-    for (const std::size_t s : found.excursions) {
-        // Against the level of the sessions around it.
-        const std::optional<RatioEstimate> estimate = excursionEstimate(found, data, s, settings);
-        if (!estimate)
-            continue;
-        own.excursions.push_back(
-            {line, data[s].session, *estimate, estimate->estimate > 1 ? Verdict::slower : Verdict::faster});
+    // The rule's alarm where no change of the line already starts in its window.
+    const bool changedInWindow = std::any_of(steps.changes.begin(), steps.changes.end(), [&](const LineChange& c) {
+        return c.direction == Direction::slower && c.session >= steps.newest.from;
+    });
+    if (steps.newest.alarm && !changedInWindow) {
+        own.notes.emplace_back(HistoryNote::Kind::newestRule, sessions.size() - 1).index = own.alarms.size();
+        own.alarms.push_back({line, steps.newest.from, steps.newest.ratio, steps.newest.score});
     }
 }
 
-void analyseLine(MachineHistory& own, const std::vector<SessionTimesByLine>& times, std::size_t line,
-                 const VerdictSettings& settings)
+// The newest level of a line: the level after its last change, or without
+// one the mean log-time of its sessions, excursions left out.
+std::optional<double> newestLevel(const std::vector<SessionLines>& sessions, const LineSteps& steps, std::size_t line)
 {
-    std::vector<SessionTimes> data;
-    for (std::size_t s = 0; s < times.size(); ++s)
-        if (!times[s][line].empty())
-            data.push_back({s, times[s][line]});
-    if (data.size() < 2) {
-        if (!data.empty())
-            own.newestLevels[line] = std::exp(modelOf(data).means[0]);
-        return;
+    if (!steps.changes.empty())
+        return std::exp(steps.changes.back().after);
+    const std::size_t from = steps.starts.empty() ? 0 : steps.starts.back();
+    double sum = 0;
+    std::size_t count = 0;
+    for (std::size_t s = from; s < sessions.size(); ++s) {
+        const bool excursion = std::any_of(steps.excursions.begin(), steps.excursions.end(),
+                                           [&](const LineExcursion& e) { return e.session == s; });
+        if (sessions[s][line].runs > 0 && !excursion) {
+            sum += sessions[s][line].mean;
+            ++count;
+        }
     }
-    const LineFindings found = findChanges(data, settings);
-    const std::size_t newest = found.levels.starts.empty() ? 0 : found.levels.starts.back();
-    own.newestLevels[line] = std::exp(stretchOf(found.model, newest, found.kept.size()).mean);
-    addChanges(own, data, found, line);
-    if (found.excursions.empty())
-        tooFewSessions(own, line, data, found.levels, settings);
-    addExcursions(own, data, found, line, settings);
+    if (count == 0)
+        return std::nullopt;
+    return std::exp(sum / static_cast<double>(count));
 }
 
 // What reading the history left out, and how its sessions were recorded.
@@ -193,13 +198,13 @@ MachineHistory analyseHistory(const History& history, const VerdictSettings& set
     MachineHistory own;
     own.name = history.name;
     own.source = history.source;
-    std::vector<SessionTimesByLine> times;
+    std::vector<SessionLines> lines;
     std::vector<HistoryNote> sessionNotes;
     std::vector<analyse::SessionInput> earlier;
     bool wrongBefore = false;
     for (std::size_t s = 0; s < history.sessions.size(); ++s) {
         const Machine& machine = history.sessions[s].machine;
-        times.push_back(addSession(own, history.sessions[s], s, keepDisturbed, earlier, sessionNotes));
+        lines.push_back(addSession(own, history.sessions[s], s, keepDisturbed, earlier, sessionNotes));
         if (s + 1 == history.sessions.size())
             own.newestFlawed = std::any_of(machine.runs.begin(), machine.runs.end(),
                                            [](const Run& run) { return !run.transcript.good(); });
@@ -210,8 +215,22 @@ MachineHistory analyseHistory(const History& history, const VerdictSettings& set
     }
     if (own.wrongFrom)
         own.notes.emplace_back(HistoryNote::Kind::wrongFrom, *own.wrongFrom);
-    for (std::size_t line = 0; line < kLineCount; ++line)
-        analyseLine(own, times, line, settings);
+    if (lines.size() >= 2) {
+        StepSettings steps;
+        steps.level = settings.level;
+        steps.threshold = settings.threshold;
+        const StepReport report = findSteps(lines, steps);
+        own.wander = report.model;
+        own.notes.emplace_back(HistoryNote::Kind::wander, 0);
+        for (std::size_t line = 0; line < kLineCount; ++line) {
+            addLine(own, lines, report, line, settings);
+            own.newestLevels[line] = newestLevel(lines, report.lines[line], line);
+        }
+        own.newestSlower = report.newestSlower;
+    } else {
+        for (std::size_t line = 0; line < kLineCount; ++line)
+            own.newestLevels[line] = newestLevel(lines, LineSteps{}, line);
+    }
     std::stable_sort(own.changes.begin(), own.changes.end(), [](const Change& a, const Change& b) {
         return a.session != b.session ? a.session < b.session : a.line < b.line;
     });

@@ -1,7 +1,8 @@
 // A machine's history: its sessions (lab runs) in time order, the changes
 // in each line's speed with the machine.json facts that changed at the same
 // session, sessions that were off once and came back, and the session
-// where its values turned wrong (levels.h tells how a change is found).
+// where its values turned wrong (steps.h tells how a change is found, with
+// the machine's wander model of wander.h).
 //
 // A history is analysed machine by machine (analyseHistory), and of each
 // only numbers and typed findings are kept: a lab's many machines are read
@@ -10,6 +11,7 @@
 
 #include "read.h"
 #include "verdict.h"
+#include "wander.h"
 
 #include <array>
 #include <optional>
@@ -19,7 +21,7 @@
 namespace cpubench {
 
 // One session's figures for one line, of its good runs with a time.
-struct SessionLine {
+struct SessionRange {
     std::size_t runs = 0;
     double median = 0, fastest = 0, slowest = 0;
 };
@@ -29,7 +31,7 @@ struct SessionSummary {
     std::string name;
     MachineInfo info;
     std::size_t runs = 0, goodRuns = 0;
-    std::array<SessionLine, kLineCount> lines{};
+    std::array<SessionRange, kLineCount> lines{};
 };
 
 struct Change {
@@ -48,23 +50,32 @@ struct Excursion {
     Verdict verdict = Verdict::undecided; // slower or faster
 };
 
-// A session where the runs alone find a new level that the sessions do not
-// confirm, in a history too short to tell that from the machine's wander:
-// no change yet.
+// A place the sessions cannot tell yet: a change if the machine wandered as
+// little as the low end of what its sessions allow, no change at the wander
+// estimated. More sessions tell.
 struct Undecided {
     std::size_t line = 0, session = 0;
     std::size_t sessions = 0; // the line's sessions with times
-    RatioEstimate estimate;   // the runs alone: the newest session against those before it
+    RatioEstimate estimate;   // the levels' ratio there (no interval)
+    // The line's wander between sessions (standard deviation of log-times)
+    // below which it would be a change, and the one its sessions give.
+    double wanderNeeded = 0, wander = 0;
     // The machine.json facts that differ between the session before it that
     // has times and this one.
     std::vector<FactChange> facts;
 };
 
-// Fewer sessions than this cannot tell a change from a machine's wander
-// between sessions: the wander is estimated from the history itself, and
-// with a level of two or three sessions on each side of a step, too few
-// degrees of freedom are left to confirm it at the corrected level.
-inline constexpr std::size_t kFewestSessions = 6;
+// With fewer sessions than this a machine's wander between sessions is not
+// estimated from its history: the measured default stands in.
+inline constexpr std::size_t kFewestSessions = kFewestWanderSessions;
+
+// The sequential rule's alarm on a line's newest sessions (steps.h).
+struct NewestAlarm {
+    std::size_t line = 0;
+    std::size_t from = 0; // the first session the rule summed
+    double ratio = 1;     // the newest session against the level the line had settled at
+    double score = 0;
+};
 
 // What the history tells of a machine beside its findings, in order.
 struct HistoryNote {
@@ -73,6 +84,8 @@ struct HistoryNote {
         recordUnusable, // session `session`'s session.json: `issue`
         wrongFrom,      // the values are wrong from the machine's wrongFrom on
         undecided,      // the machine's undecided[index]
+        wander,         // which wander between sessions the tests used (the machine's wander)
+        newestRule,     // the machine's alarms[index]: its newest sessions slower by the sequential rule
         notSession,     // a folder left out as no session: `issue`
         incomplete,     // session `session`'s recording did not end: `state`, `reason`
         disturbed,      // `count` of session `session`'s `lines` lines disturbed by others, left out
@@ -103,11 +116,15 @@ struct MachineHistory {
     std::vector<Change> changes; // by session, then line
     std::vector<Excursion> excursions;
     std::vector<Undecided> undecided;
+    std::vector<NewestAlarm> alarms;
+    WanderModel wander; // the one the tests used
     std::vector<RunProblem> problems; // wrong values and incomplete runs, of every session
     // The notes of the analysis, and those of reading (told after every
     // machine's notes of the analysis).
     std::vector<HistoryNote> notes, readNotes;
-    bool newestSlower = false; // its newest level is slower than the one before it
+    // Its newest level is slower than the one before it, or the sequential
+    // rule calls its newest sessions slower than the level they had settled at.
+    bool newestSlower = false;
     bool newestFlawed = false; // its newest session has a wrong value or an incomplete run
     // Per line: the newest level (the geometric mean of the sessions since
     // the line's last change, seconds); none without a session with times.

@@ -54,11 +54,6 @@ struct MachineStats {
     // come from every run that has a time, and must not be trusted.
     bool fromFlawedRuns = false;
     bool flagged = false; // some run has a wrong value or is incomplete
-    // Against the baseline: the level of each row's interval. The lines and
-    // the summary of one machine are judged together where the runs allow
-    // (each at the level divided by their number); else each by itself.
-    double rowLevel = 0;
-    bool rowsTogether = false;
 
     // The runs that went in as good runs (none when they come from flawed ones).
     std::size_t goodRuns() const;

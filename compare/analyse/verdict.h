@@ -19,6 +19,7 @@ enum class Doubt {
     smallDifference, // significant, but whether it passes the threshold is not known
     flawedRuns,      // a machine has no run complete with exact values
     tooFewSessions,  // a history too short to tell a change from the machine's wander
+    tooMuchWander,   // the machines' wander between sittings is most of the interval: more runs will not decide
 };
 
 struct VerdictSettings {

@@ -9,11 +9,35 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A machine's history given for a comparison: its newest session, and a
-// note on the transcripts of the layout before sessions beside it.
-void readNewest(const FileTree& files, const std::string& path, const Listing& listing,
-                std::pair<std::string, Listing>& newest, MachineRead& result)
+// The sessions before the newest (at most kEarlierSessions), for the
+// machine's wander: what cannot be read of them is only a note.
+void readEarlier(const FileTree& files, const std::string& path,
+                 const std::vector<std::pair<std::string, Listing>>& sessions, MachineRead& result)
 {
+    Machine& machine = result.machine;
+    const std::size_t first = sessions.size() - 1 > kEarlierSessions ? sessions.size() - 1 - kEarlierSessions : 0;
+    for (std::size_t s = first; s + 1 < sessions.size(); ++s) {
+        const auto& [name, inner] = sessions[s];
+        Machine earlier;
+        earlier.name = machine.name;
+        earlier.source = (fs::path(path) / name).string();
+        earlier.newestSession = name;
+        std::vector<ReadIssue> errors;
+        readRuns(files, earlier, fs::path(path) / name, inner, machine.name + "/" + name + "/", errors, machine.notes);
+        for (ReadIssue& error : errors)
+            machine.notes.push_back(std::move(error));
+        if (!earlier.runs.empty())
+            machine.earlier.push_back(std::move(earlier));
+    }
+}
+
+// A machine's history given for a comparison: its newest session, the
+// sessions before it for its wander, and a note on the transcripts of the
+// layout before sessions beside it.
+void readNewest(const FileTree& files, const std::string& path, const Listing& listing,
+                const std::vector<std::pair<std::string, Listing>>& sessions, MachineRead& result)
+{
+    const std::pair<std::string, Listing>& newest = sessions.back();
     Machine& machine = result.machine;
     const auto& [session, inner] = newest;
     machine.newestSession = session;
@@ -25,6 +49,8 @@ void readNewest(const FileTree& files, const std::string& path, const Listing& l
     }
     readRuns(files, machine, fs::path(path) / session, inner, machine.name + "/" + session + "/", result.errors,
              machine.notes);
+    if (result.errors.empty())
+        readEarlier(files, path, sessions, result);
 }
 
 void readDirectory(const FileTree& files, const std::string& path, MachineRead& result)
@@ -40,7 +66,7 @@ void readDirectory(const FileTree& files, const std::string& path, MachineRead& 
     if (!result.errors.empty())
         return;
     if (!sessions.empty())
-        return readNewest(files, path, listing, sessions.back(), result);
+        return readNewest(files, path, listing, sessions, result);
     if (listing.transcripts.empty()) {
         result.errors.push_back({ReadIssue::Kind::noTranscript, path});
         return;

@@ -37,6 +37,11 @@ namespace cpubench {
 // (or /dev/zero) from filling the memory.
 inline constexpr std::size_t kMaxTranscriptBytes = std::size_t{4} << 20;
 inline constexpr std::size_t kMaxInfoBytes = std::size_t{1} << 20;
+// A machine's history given for a comparison: its newest session is
+// compared, and the sessions before it, up to this many, are read too, for
+// the machine's wander between sittings (the newest sittings tell it best;
+// a lab's years of sessions need not all be read).
+inline constexpr std::size_t kEarlierSessions = 29;
 
 // Something the reader could not use, or left out.
 struct ReadIssue {
@@ -90,6 +95,11 @@ struct Machine {
     SessionState recording = SessionState::complete;
     std::string stopReason;
     int cpus = 0;
+    // readMachine of a history: the sessions before the newest (at most
+    // kEarlierSessions, oldest first), each read as a machine of its own,
+    // for the machine's wander between sittings; what could not be read
+    // of them is a note of the machine.
+    std::vector<Machine> earlier;
 };
 
 // The outcome of reading one path: a machine, or the errors that make it

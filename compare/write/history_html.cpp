@@ -64,7 +64,7 @@ std::optional<Scale> scaleOf(const MachineHistory& h, std::size_t line)
     Scale scale;
     bool any = false;
     for (const SessionSummary& session : h.sessions) {
-        const SessionLine& s = session.lines[line];
+        const SessionRange& s = session.lines[line];
         if (s.runs == 0)
             continue;
         scale.low = any ? std::min(scale.low, s.fastest) : s.fastest;
@@ -97,7 +97,7 @@ void writeSeries(std::ostream& out, const MachineHistory& h, std::size_t line, c
     std::string band;
     std::vector<std::string> points;
     for (std::size_t s = 0; s < scale.count; ++s) {
-        const SessionLine& sl = h.sessions[s].lines[line];
+        const SessionRange& sl = h.sessions[s].lines[line];
         if (sl.runs == 0)
             continue;
         band += "M" + number(scale.x(s)) + ' ' + number(scale.y(sl.slowest)) + "V" + number(scale.y(sl.fastest));
@@ -124,7 +124,7 @@ void writeMarks(std::ostream& out, const VerdictSettings& settings, const Machin
     for (const Excursion& excursion : h.excursions) {
         if (excursion.line != line)
             continue;
-        const SessionLine& sl = h.sessions[excursion.session].lines[line];
+        const SessionRange& sl = h.sessions[excursion.session].lines[line];
         out << "<circle class=\"excursion\" cx=\"" << number(scale.x(excursion.session)) << "\" cy=\""
             << number(scale.y(sl.median)) << "\" r=\"5\"><title>" << htmlEscaped(trendExcursionTitle(h, excursion))
             << "</title></circle>\n";

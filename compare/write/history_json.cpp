@@ -19,7 +19,7 @@ json sessionJson(const SessionSummary& session)
 {
     json lines = json::array();
     for (std::size_t line = 0; line < kLineCount; ++line) {
-        const SessionLine& sl = session.lines[line];
+        const SessionRange& sl = session.lines[line];
         json entry = {{"line", lineLabel(line)}, {"runs", sl.runs}};
         for (const auto& [key, value] : {std::pair<const char*, double>{"median", sl.median},
                                          {"fastest", sl.fastest}, {"slowest", sl.slowest}})

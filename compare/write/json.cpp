@@ -63,6 +63,30 @@ json runJson(const Run& run, bool used, const MachineStats& stats, std::size_t r
             {"lines", lines}};
 }
 
+// The machine's wander between sittings: where it comes from, and per line.
+json wanderJson(const Comparison& c, std::size_t m)
+{
+    const WanderModel& model = c.wander[m];
+    json scales = json::array();
+    for (const double scale : model.scale)
+        scales.push_back(scale);
+    return {{"source", model.source == WanderSource::sessions ? "sessions" : "default"},
+            {"sessions", model.source == WanderSource::sessions ? json(model.sessions) : json(c.machines[m].earlier.size() + 1)},
+            {"scales", scales},
+            {"share", model.share}};
+}
+
+// What the test of a row against the baseline says beside its verdict.
+void addTest(json& entry, const Comparison& c, std::size_t m, std::size_t row)
+{
+    const RowResult* result = m > 0 && c.sittings[m].rows[row].judged ? &c.sittings[m].rows[row] : nullptr;
+    entry["level"] = result ? json(result->level) : json(nullptr);
+    entry["p"] = result ? json(result->p) : json(nullptr);
+    entry["df"] = result && result->df > 0 ? json(result->df) : json(nullptr);
+    entry["wander_share"] = result ? json(result->wanderShare) : json(nullptr);
+    entry["detectable"] = result ? nullable(result->detectable) : json(nullptr);
+}
+
 json statsJson(const Machine& machine, const LineStats& stats, std::size_t line, const VerdictSettings& settings)
 {
     json entry = {{"line", lineLabel(line)}, {"runs", stats.runs}, {"mark", markName(stats.mark)}};
@@ -99,9 +123,12 @@ json machineJson(const Comparison& c, std::size_t m)
     for (std::size_t line = 0; line < kLineCount; ++line) {
         lines.push_back(statsJson(machine, stats.lines[line], line, c.settings));
         lines.back()["disturbed_in_session"] = stats.disturbance.lines[line].weakness != analyse::Weakness::none;
+        if (stats.lines[line].estimate)
+            addTest(lines.back(), c, m, line);
     }
     json summary = {{"ratio", nullable(stats.summary.ratio)}, {"median_ratio", nullable(stats.summary.medianRatio)}};
     addEstimate(summary, stats.summary.estimate, c.settings);
+    addTest(summary, c, m, kSummaryRow);
     return {{"name", machine.name},
             {"source", machine.source},
             {"session", textOrNull(machine.newestSession)},
@@ -112,10 +139,7 @@ json machineJson(const Comparison& c, std::size_t m)
             {"runs", runs},
             {"statistics", lines},
             {"summary", m == 0 ? json(nullptr) : summary},
-            // The level each of its rows was judged at, and whether its ten
-            // rows were judged together.
-            {"row_level", m == 0 ? json(nullptr) : json(stats.rowLevel)},
-            {"rows_together", m == 0 ? json(nullptr) : json(stats.rowsTogether)}};
+            {"wander", wanderJson(c, m)}};
 }
 
 json settingsJson(const Comparison& c)
@@ -128,8 +152,10 @@ json settingsJson(const Comparison& c)
             {"threshold", c.settings.threshold},
             {"method", comparisonMethod()},
             {"summary_lines", summaryLines},
-            // From this many runs per machine the ten rows are judged together.
-            {"rows_together_runs", kRowsTogetherRuns}};
+            // The ten rows are one family: the summary row (the headline)
+            // carries this share of the level, the lines the rest.
+            {"family_level", c.settings.level},
+            {"headline_weight", kHeadlineWeight}};
 }
 
 } // namespace

@@ -98,6 +98,7 @@ const char* doubtName(Doubt doubt)
     case Doubt::smallDifference: return "small_difference";
     case Doubt::flawedRuns: return "flawed_runs";
     case Doubt::tooFewSessions: return "too_few_sessions";
+    case Doubt::tooMuchWander: return "too_much_wander";
     case Doubt::none: break;
     }
     return nullptr;
@@ -254,6 +255,9 @@ std::string doubtText(const RatioEstimate& estimate, const VerdictSettings& sett
         return "no run complete with exact values";
     case Doubt::tooFewSessions:
         return "too few sessions";
+    case Doubt::tooMuchWander:
+        return "the machines' wander between sittings (more runs will not decide; more sessions of each machine "
+               "will)";
     }
     if (estimate.runsNeeded)
         text += " (about " + std::to_string(*estimate.runsNeeded) + " runs per machine would decide)";

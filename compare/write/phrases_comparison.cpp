@@ -171,6 +171,39 @@ std::string outlierText(const Comparison& c, const ComparisonNote& note)
            "little).";
 }
 
+// The range of a model's scales by line, "1.4% to 5.1%".
+std::string scalesText(const WanderModel& model)
+{
+    const auto [low, high] = std::minmax_element(model.scale.begin(), model.scale.end());
+    return shareText(*low) + " to " + shareText(*high);
+}
+
+// A machine whose verdicts count its own wander between sittings, in words.
+std::string wanderText(const Comparison& c, std::size_t m)
+{
+    return c.machines[m].name + ": its speed between sittings wanders by " + scalesText(c.wander[m]) +
+           " by line, measured on its own " + std::to_string(c.wander[m].sessions) +
+           " sessions; a verdict counts that wander.";
+}
+
+// The machines with too few sessions of their own, and what they count instead.
+std::string defaultWanderText(const Comparison& c)
+{
+    std::vector<std::string> names;
+    for (std::size_t m = 0; m < c.machines.size(); ++m)
+        if (c.wander[m].source == WanderSource::measuredDefault)
+            names.push_back(c.machines[m].name);
+    const std::string fewest = std::to_string(kFewestWanderSessions);
+    return joined(names, ", ") + ": fewer than " + fewest + " sessions" + (names.size() > 1 ? " each" : "") +
+           ", too few to measure " + (names.size() > 1 ? "a machine's" : "its") +
+           " own wander between sittings, so a verdict counts the default wander measured on another machine (" +
+           scalesText(measuredDefaultWander()) +
+           " by line): a sitting is then rarely called different from another of the same machine, but only large "
+           "differences are found. To compare more finely, record " + fewest +
+           " or more sessions of each machine at different times (cpubench-record into the machine's folder, once "
+           "per sitting): then each machine's own wander counts.";
+}
+
 std::string noteText(const Comparison& c, const ComparisonNote& note)
 {
     const Machine& machine = c.machines[note.machine];
@@ -193,41 +226,58 @@ std::string noteText(const Comparison& c, const ComparisonNote& note)
     case Kind::mixedFingerprints: return mixedFingerprintsText(c, note.machine);
     case Kind::undecided: return undecidedText(c, note.machine);
     case Kind::outlier: return outlierText(c, note);
+    case Kind::wander: return wanderText(c, note.machine);
+    case Kind::defaultWander: return defaultWanderText(c);
     }
     return "";
 }
 
 // The legend's sentence on the ratio and its verdict.
-std::string ratioLegend(const Comparison& c, bool words, const std::string& level)
+std::string ratioLegend(const Comparison& c, bool words)
 {
     const std::string threshold = percentText(c.settings.threshold);
     const std::string ratio =
         std::string(c.severalRuns ? "Ratio = the median of the ratios of each run's time to each of "
                                   : "Ratio = time / time of ") +
         c.machines[0].name + (c.severalRuns ? "'s runs" : "") + ": lower is faster. After it the verdict: ";
-    const std::string meaning = " (a difference at " + level + " confidence, beyond " + threshold + "), ";
+    const std::string meaning = " (a difference beyond " + threshold + " that neither the runs' spread nor the "
+                                "machines' wander between sittings explains), ";
     if (words)
         return ratio + "slower, faster" + meaning + "same (within " + threshold +
-               "), undecided (see the notes); under it the ratio's " + level + " confidence interval.";
+               "), undecided (see the notes); under it the ratio's confidence interval, at the level its row is "
+               "judged at.";
     return ratio + "+ slower, - faster" + meaning + "= the same (within " + threshold +
-           "), ? undecided (see the notes); then the ratio's " + level + " confidence interval where the table has "
-           "room.";
+           "), ? undecided (see the notes); then the ratio's confidence interval, at the level its row is judged "
+           "at, where the table has room.";
 }
 
-// The legend's sentences on how the rows are judged: together, each by
-// itself, or some machines so and the others so.
-void rowsLegend(const Comparison& c, bool together, bool alone, std::vector<std::string>& legend)
+// The legend's sentence on the headline and the family of ten rows.
+std::string familyLegend(const Comparison& c)
 {
-    const std::string runs = std::to_string(kRowsTogetherRuns);
-    if (together)
-        legend.push_back(std::string(alone ? "Machines with " + runs + " runs or more: their" : "Each machine's") +
-                         " ten rows are judged together, each at " + percentText(togetherLevel(c.settings)) +
-                         ", so that a machine compared with itself shows a false + or - in some row at most 1 time "
-                         "in 20.");
-    if (alone && c.severalRuns)
-        legend.push_back(std::string(together ? "The others'" : "Each") + " row is judged by itself (" + runs +
-                         " runs per machine judge the ten rows together): a row is false at most 1 time in 20, but "
-                         "some false + or - shows in about 1 comparison in 5 of a machine with itself.");
+    const double alpha = 1 - c.settings.level;
+    return std::string(kSummaryLabel) + " is the headline: one verdict for each machine's column, tested at " +
+           percentText(alpha * kHeadlineWeight) + "; the lines are details, judged together with it (each at " +
+           format("%.2g%%", 100 * alpha * (1 - kHeadlineWeight) / kLineCount) +
+           " until the headline is called, then by Holm's steps among them), so that a machine compared with "
+           "itself shows a false + or - anywhere in its column in at most " + percentText(alpha) +
+           " of comparisons.";
+}
+
+// The power of each machine's headline: the slowdown it finds in 3
+// comparisons of 4 like this one.
+std::string powerLegend(const Comparison& c)
+{
+    std::vector<std::string> parts;
+    for (std::size_t m = 1; m < c.machines.size(); ++m) {
+        const std::optional<double>& detectable = c.sittings[m].rows[kSummaryRow].detectable;
+        if (c.sittings[m].rows[kSummaryRow].judged)
+            parts.push_back(c.machines[m].name + " " +
+                            (detectable ? (*detectable < 10 ? shareText(*detectable - 1) : format("%.0fx", *detectable))
+                                        : std::string("none with so few runs")));
+    }
+    if (parts.empty())
+        return "";
+    return "Power: the slowdown the headline finds in 3 comparisons of 4 like these: " + joined(parts, ", ") + ".";
 }
 
 std::string goodRunsLegend(const Comparison& c)
@@ -296,13 +346,11 @@ std::vector<std::string> tableLegend(const Comparison& c, bool words)
                                      "run where it has two or more."
                                    : "Time of each run in seconds.");
     if (c.machines.size() > 1) {
-        // The rows of every machine judged alike: together, or each by itself.
-        bool together = false, alone = false;
-        for (std::size_t m = 1; m < c.machines.size(); ++m)
-            (c.stats[m].rowsTogether ? together : alone) = true;
-        const std::string level = percentText(together && !alone ? c.stats[1].rowLevel : c.settings.level);
-        legend.push_back(ratioLegend(c, words, level));
-        rowsLegend(c, together, alone, legend);
+        legend.push_back(ratioLegend(c, words));
+        legend.push_back(familyLegend(c));
+        const std::string power = powerLegend(c);
+        if (!power.empty())
+            legend.push_back(power);
         std::vector<std::string> lines;
         for (const ResultLine& line : kLines)
             if (line.inSummary)
@@ -328,7 +376,9 @@ std::string turnedLegend()
 
 std::string comparisonMethod()
 {
-    return "Hodges-Lehmann shift of the log-times with the exact Mann-Whitney interval";
+    return "Hodges-Lehmann shift of the log-times; Student's t with the runs' spread and each machine's wander "
+           "between sittings (Satterthwaite's degrees of freedom); the ten rows kept together by a weighted Holm "
+           "procedure, the summary row the headline";
 }
 
 std::vector<Span> chartLegend(const VerdictSettings& settings)
@@ -338,13 +388,14 @@ std::vector<Span> chartLegend(const VerdictSettings& settings)
     return {{"Bar: the median of the machine's good runs. Whisker: its fastest to slowest run, where it has two or "
              "more. "},
             {"Bracket above a bar", Style::key},
-            {": the " + level + " confidence interval of its ratio to the baseline, drawn as the baseline's median "
-                                "times the interval's ends. Dashed line: the baseline's median. After the ratio, the "
-                                "verdict: "},
+            {": the confidence interval of its ratio to the baseline (at the level its row is judged at), drawn as "
+             "the baseline's median times the interval's ends. Dashed line: the baseline's median. After the ratio, "
+             "the verdict: "},
             {"slower", Style::slower},
             {" or "},
             {"faster", Style::faster},
-            {" (a difference at " + level + " confidence, beyond " + threshold + "), "},
+            {" (a difference beyond " + threshold + " that neither the runs' spread nor the machines' wander between "
+             "sittings explains; the ten rows judged together at " + level + "), "},
             {"same", Style::same},
             {" (within " + threshold + "), "},
             {"undecided", Style::undecided},

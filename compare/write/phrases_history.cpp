@@ -3,6 +3,9 @@
 
 #include "join.h"
 #include "numbers.h"
+#include "steps.h"
+
+#include <algorithm>
 
 #include <cmath>
 
@@ -24,8 +27,30 @@ std::string wrongFromText(const MachineHistory& h)
 std::string undecidedNoteText(const MachineHistory& h, const Undecided& u)
 {
     return h.name + ", " + lineLabel(u.line) + ", from session " + h.sessions[u.session].name + ": undecided, " +
-           format("%.2fx", u.estimate.estimate) + " the sessions before it by their runs, but " + undecidedReason(u) +
+           format("%.2fx", u.estimate.estimate) + " the level before it; " + undecidedReason(u) +
            (u.facts.empty() ? "" : "; changed then: " + factsText(u.facts, ", ")) + ".";
+}
+
+// Which wander between sessions the machine's tests used, in words.
+std::string wanderNoteText(const MachineHistory& h)
+{
+    const WanderModel& model = h.wander;
+    const auto [low, high] = std::minmax_element(model.scale.begin(), model.scale.end());
+    const std::string range = shareText(*low) + " to " + shareText(*high) + " by line";
+    if (model.source == WanderSource::sessions)
+        return h.name + ": its wander between sessions from its " + std::to_string(model.sessions) + " sessions (" +
+               range + ", " + format("%.0f%%", 100 * model.share) + " of it shared by all lines)";
+    return h.name + ": fewer than " + std::to_string(kFewestWanderSessions) +
+           " sessions, so its tests count the default wander measured on another machine (" + range +
+           "); only large changes are found until it has more";
+}
+
+std::string newestRuleText(const MachineHistory& h, const NewestAlarm& alarm)
+{
+    return h.name + ", " + lineLabel(alarm.line) + ": the newest session is " + format("%.2fx", alarm.ratio) +
+           " the level it had settled at, slower by the one-sided rule on the newest " +
+           std::to_string(NewestRule::kWindow) + " sessions (from " + h.sessions[alarm.from].name +
+           "); not yet a change: a later session tells whether it stays";
 }
 
 } // namespace
@@ -48,6 +73,8 @@ std::string historyNoteText(const MachineHistory& h, const HistoryNote& note, bo
     case Kind::recordUnusable: return recordNoteText(note.issue);
     case Kind::wrongFrom: return wrongFromText(h);
     case Kind::undecided: return undecidedNoteText(h, h.undecided[note.index]);
+    case Kind::wander: return wanderNoteText(h);
+    case Kind::newestRule: return newestRuleText(h, h.alarms[note.index]);
     case Kind::notSession: return readIssueText(note.issue);
     case Kind::incomplete:
         return session + ": the recorded session is incomplete: " + recordingText(note.state, note.reason);
@@ -70,18 +97,20 @@ std::string historyNoteText(const MachineHistory& h, const HistoryNote& note, bo
 std::string historyMethod(const VerdictSettings& settings)
 {
     return "A change: the sessions from one on against the sessions before it differ at " +
-           percentText(settings.level) + " confidence (corrected for the places and lines looked at) by more than " +
-           percentText(settings.threshold) + ", against the machine's own wander from session to session; the ratio "
-           "is of their levels, with the interval its verdict rests on. An excursion: one session off and then back, "
-           "no change.";
+           percentText(settings.level) + " confidence (for the machine's nine lines and every place looked at) by "
+           "more than " + percentText(settings.threshold) + ", against the machine's wander from session to session "
+           "(one model of its lines); the ratio is of their levels, with the interval its verdict rests on. An "
+           "excursion: one session off and then back, no change. The newest sessions are also held against the "
+           "level each line had settled at by a one-sided sequential rule.";
 }
 
 std::string historyJsonMethod()
 {
-    return "levels merged bottom up; sessions as the unit: each session's mean log-time off its level by the "
-           "machine's wander between sessions (estimated from the history) and by its runs' spread; each boundary "
-           "tested with Welch's t and Satterthwaite's degrees of freedom, at the level corrected for the boundaries "
-           "looked at and the nine lines";
+    return "sessions as the unit: each session's mean log-time off its level by the machine's wander between "
+           "sessions (a part common to all lines and a part per line, each line its own scale, pooled over the "
+           "lines and sessions) and by its runs' spread; each line segmented from the top at the critical value of "
+           "the largest step over its boundaries, on its own series and less the machine-wide part, the model "
+           "refitted until the levels settle; the newest sessions by a one-sided sequential rule";
 }
 
 std::string historyHeading(const std::vector<std::string>& machines)
@@ -134,8 +163,9 @@ std::string machineSummaryText(const MachineHistory& h)
 
 std::string undecidedReason(const Undecided& u)
 {
-    return "too few sessions (" + std::to_string(u.sessions) + ") to tell a change from the machine's wander between "
-           "sessions; " + std::to_string(kFewestSessions) + " or more can";
+    return "a change if the machine's sessions wandered by less than " + shareText(u.wanderNeeded) +
+           " on this line (its " + std::to_string(u.sessions) + " sessions say " + shareText(u.wander) +
+           "); more sessions tell";
 }
 
 std::string runProblemText(const RunProblem& problem)
