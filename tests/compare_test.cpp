@@ -579,9 +579,14 @@ std::vector<std::string> sessionsOf(const History& history)
     return sessions;
 }
 
-bool endsWith(const std::string& text, const std::string& end)
+// Whether `path` names `name` last, after the system's separator ('\\' on
+// Windows too).
+bool endsWithName(const std::string& path, const std::string& name)
 {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    if (path.size() <= name.size() || path.compare(path.size() - name.size(), name.size(), name) != 0)
+        return false;
+    const char separator = path[path.size() - name.size() - 1];
+    return separator == '/' || separator == '\\';
 }
 
 TEST(CompareRead, HistoryOfSessionsInTimeOrder)
@@ -596,10 +601,10 @@ TEST(CompareRead, HistoryOfSessionsInTimeOrder)
     EXPECT_EQ(history.sessions[4].machine.runs[1].name, "history_read/2026-12-08T14.05Z-10/run-2.txt");
     ASSERT_EQ(history.errors.size(), 1u);
     EXPECT_EQ(history.errors[0].kind, ReadIssue::Kind::notTranscript);
-    EXPECT_TRUE(endsWith(history.errors[0].path, "/notes.txt")) << history.errors[0].path;
+    EXPECT_TRUE(endsWithName(history.errors[0].path, "notes.txt")) << history.errors[0].path;
     ASSERT_EQ(history.notes.size(), 1u);
     EXPECT_EQ(history.notes[0].kind, ReadIssue::Kind::notSession);
-    EXPECT_TRUE(endsWith(history.notes[0].path, "/backup")) << history.notes[0].path;
+    EXPECT_TRUE(endsWithName(history.notes[0].path, "backup")) << history.notes[0].path;
     EXPECT_EQ(history.notes[0].count, 1u);
 
     const History none =
