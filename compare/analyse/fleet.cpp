@@ -137,58 +137,28 @@ RandomEffects randomEffects(const std::vector<double>& y, const std::vector<doub
     return result;
 }
 
-FleetReport analyseFleet(const std::vector<FleetMachine>& machines, const std::vector<Place>& places,
-                         std::size_t lineCount, const FleetSettings& settings)
-{
-    FleetReport report;
+namespace {
+
+// What the steps of a fleet's analysis share: the input, each machine's
+// fact changes by session, and where a level may start on each machine's
+// line.
+struct Fleet {
+    const std::vector<FleetMachine>& machines;
+    const std::vector<Place>& places;
+    std::size_t lineCount;
     std::vector<std::vector<std::vector<FactChange>>> changesAt;
-    for (const FleetMachine& machine : machines)
-        changesAt.push_back(factChangesBySession(machine.facts));
-    const auto usable = [&](const Place& p) {
+    std::vector<std::vector<std::vector<std::size_t>>> bounds;
+
+    bool usable(const Place& p) const
+    {
         return p.machine < machines.size() && machines[p.machine].levels && p.line < lineCount && p.session > 0 &&
                p.session < machines[p.machine].facts.size() &&
                p.session < machines[p.machine].levels->sessionCount();
-    };
-
-    // The groups: each fact change with the (machine, session) where it was
-    // made; fact changes made at the very same places are one group.
-    std::map<std::tuple<std::string, std::string, std::string>, std::vector<std::pair<std::size_t, std::size_t>>>
-        byFact;
-    for (std::size_t m = 0; m < machines.size(); ++m)
-        for (std::size_t s = 0; s < changesAt[m].size(); ++s)
-            for (const FactChange& fact : changesAt[m][s])
-                byFact[{fact.key, fact.before, fact.after}].emplace_back(m, s);
-    std::map<std::vector<std::pair<std::size_t, std::size_t>>, std::vector<FactChange>> byPlaces;
-    for (const auto& [fact, at] : byFact) {
-        std::set<std::size_t> distinct;
-        for (const auto& each : at)
-            distinct.insert(each.first);
-        if (distinct.size() >= kFewestMachines)
-            byPlaces[at].push_back({std::get<0>(fact), std::get<1>(fact), std::get<2>(fact)});
     }
-    for (auto& [at, facts] : byPlaces)
-        report.groups.push_back({std::move(facts), at});
-    report.tests = report.groups.size() * lineCount;
-    const double alpha = (1 - settings.level) / static_cast<double>(std::max<std::size_t>(report.tests, 1));
 
-    // Where a level may start on each machine's line: a fact change, or the
-    // machine's own change on that line.
-    std::vector<std::vector<std::vector<std::size_t>>> bounds(machines.size());
-    for (std::size_t m = 0; m < machines.size(); ++m) {
-        std::vector<std::size_t> facts;
-        for (std::size_t s = 1; s < changesAt[m].size(); ++s)
-            if (!changesAt[m][s].empty())
-                facts.push_back(s);
-        bounds[m].assign(lineCount, facts);
-    }
-    for (const Place& p : places)
-        if (usable(p) && p.kind == PlaceKind::change)
-            bounds[p.machine][p.line].push_back(p.session);
-    for (auto& machine : bounds)
-        for (auto& line : machine)
-            std::sort(line.begin(), line.end());
     // The machine's shift on the line at session s, between the bounds around it.
-    const auto shiftAt = [&](std::size_t m, std::size_t line, std::size_t s) -> std::optional<LevelShift> {
+    std::optional<LevelShift> shiftAt(std::size_t m, std::size_t line, std::size_t s) const
+    {
         const MachineLevels* levels = machines[m].levels;
         if (!levels || s == 0 || s >= levels->sessionCount())
             return std::nullopt;
@@ -201,73 +171,129 @@ FleetReport analyseFleet(const std::vector<FleetMachine>& machines, const std::v
         if (shift && (!std::isfinite(shift->logRatio) || !std::isfinite(shift->standardError)))
             shift.reset();
         return shift;
-    };
-
-    for (std::size_t g = 0; g < report.groups.size(); ++g) {
-        const FleetGroup& group = report.groups[g];
-        for (std::size_t line = 0; line < lineCount; ++line) {
-            FleetFinding finding;
-            finding.group = g;
-            finding.line = line;
-            std::vector<double> y, v;
-            for (const auto& [m, s] : group.sessions) {
-                const std::optional<LevelShift> shift = shiftAt(m, line, s);
-                if (!shift)
-                    continue;
-                finding.machines.push_back({m, s, *shift, false});
-                y.push_back(shift->logRatio);
-                v.push_back(shift->standardError * shift->standardError);
-            }
-            const std::size_t k = y.size();
-            if (k < kFewestMachines)
-                continue;
-            const RandomEffects effect = randomEffects(y, v, alpha);
-            finding.ratio = std::exp(effect.estimate);
-            finding.low = std::exp(effect.low);
-            finding.high = std::exp(effect.high);
-            finding.confidence = 1 - alpha;
-            finding.tau = std::sqrt(effect.tau2);
-            finding.verdict = verdictOf(finding.low, finding.high, finding.ratio, settings.threshold);
-            if (k >= 3) {
-                const double df = static_cast<double>(k) - 2;
-                const double half = studentCritical(alpha, df) *
-                                    std::sqrt(effect.tau2 + effect.standardError * effect.standardError);
-                finding.predictionLow = std::exp(effect.estimate - half);
-                finding.predictionHigh = std::exp(effect.estimate + half);
-                // Each machine against the prediction the others make of it,
-                // its own error known to its own degrees of freedom.
-                std::vector<double> floored(v);
-                for (double& each : floored)
-                    each = std::max(each, kLeastVariance);
-                const Weighted all = weighted(y, floored, effect.tau2);
-                for (std::size_t i = 0; i < k; ++i) {
-                    double mean = 0, tau2 = effect.tau2, variance = 0;
-                    if (k <= kExactLeaveOneOut) {
-                        std::vector<double> otherY(y), otherV(floored);
-                        otherY.erase(otherY.begin() + static_cast<std::ptrdiff_t>(i));
-                        otherV.erase(otherV.begin() + static_cast<std::ptrdiff_t>(i));
-                        tau2 = pauleMandel(otherY, otherV);
-                        const Weighted others = weighted(otherY, otherV, tau2);
-                        mean = others.mean;
-                        variance = hartungKnapp(others, k - 1);
-                    } else {
-                        const double w = 1 / (floored[i] + tau2);
-                        const double weights = all.weights - w;
-                        mean = (all.mean * all.weights - w * y[i]) / weights;
-                        variance = 1 / weights;
-                    }
-                    const double spread = std::sqrt(tau2 + floored[i] + variance);
-                    const double critical = studentCritical(
-                        alpha / static_cast<double>(k), std::min(df, std::max(finding.machines[i].shift.df, 1.0)));
-                    const double off = y[i] - mean;
-                    finding.machines[i].movedDifferently = std::abs(off) > critical * spread &&
-                                                           std::abs(std::exp(off) - 1) > settings.threshold;
-                }
-            }
-            report.findings.push_back(std::move(finding));
-        }
     }
-    // Each machine's places at a group's sessions go with its finding on that line.
+};
+
+// The groups: each fact change with the (machine, session) where it was
+// made; fact changes made at the very same places are one group.
+std::vector<FleetGroup> groupsOf(const Fleet& fleet)
+{
+    std::map<std::tuple<std::string, std::string, std::string>, std::vector<std::pair<std::size_t, std::size_t>>>
+        byFact;
+    for (std::size_t m = 0; m < fleet.machines.size(); ++m)
+        for (std::size_t s = 0; s < fleet.changesAt[m].size(); ++s)
+            for (const FactChange& fact : fleet.changesAt[m][s])
+                byFact[{fact.key, fact.before, fact.after}].emplace_back(m, s);
+    std::map<std::vector<std::pair<std::size_t, std::size_t>>, std::vector<FactChange>> byPlaces;
+    for (const auto& [fact, at] : byFact) {
+        std::set<std::size_t> distinct;
+        for (const auto& each : at)
+            distinct.insert(each.first);
+        if (distinct.size() >= kFewestMachines)
+            byPlaces[at].push_back({std::get<0>(fact), std::get<1>(fact), std::get<2>(fact)});
+    }
+    std::vector<FleetGroup> groups;
+    for (auto& [at, facts] : byPlaces)
+        groups.push_back({std::move(facts), at});
+    return groups;
+}
+
+// Where a level may start on each machine's line: a fact change, or the
+// machine's own change on that line.
+void findBounds(Fleet& fleet)
+{
+    fleet.bounds.assign(fleet.machines.size(), {});
+    for (std::size_t m = 0; m < fleet.machines.size(); ++m) {
+        std::vector<std::size_t> facts;
+        for (std::size_t s = 1; s < fleet.changesAt[m].size(); ++s)
+            if (!fleet.changesAt[m][s].empty())
+                facts.push_back(s);
+        fleet.bounds[m].assign(fleet.lineCount, facts);
+    }
+    for (const Place& p : fleet.places)
+        if (fleet.usable(p) && p.kind == PlaceKind::change)
+            fleet.bounds[p.machine][p.line].push_back(p.session);
+    for (auto& machine : fleet.bounds)
+        for (auto& line : machine)
+            std::sort(line.begin(), line.end());
+}
+
+// Each machine of a finding against the prediction the others make of it,
+// its own error known to its own degrees of freedom.
+void markMovedDifferently(FleetFinding& finding, const std::vector<double>& y, const std::vector<double>& v,
+                          const RandomEffects& effect, double alpha, const FleetSettings& settings)
+{
+    const std::size_t k = y.size();
+    const double df = static_cast<double>(k) - 2;
+    std::vector<double> floored(v);
+    for (double& each : floored)
+        each = std::max(each, kLeastVariance);
+    const Weighted all = weighted(y, floored, effect.tau2);
+    for (std::size_t i = 0; i < k; ++i) {
+        double mean = 0, tau2 = effect.tau2, variance = 0;
+        if (k <= kExactLeaveOneOut) {
+            std::vector<double> otherY(y), otherV(floored);
+            otherY.erase(otherY.begin() + static_cast<std::ptrdiff_t>(i));
+            otherV.erase(otherV.begin() + static_cast<std::ptrdiff_t>(i));
+            tau2 = pauleMandel(otherY, otherV);
+            const Weighted others = weighted(otherY, otherV, tau2);
+            mean = others.mean;
+            variance = hartungKnapp(others, k - 1);
+        } else {
+            const double w = 1 / (floored[i] + tau2);
+            const double weights = all.weights - w;
+            mean = (all.mean * all.weights - w * y[i]) / weights;
+            variance = 1 / weights;
+        }
+        const double spread = std::sqrt(tau2 + floored[i] + variance);
+        const double critical = studentCritical(alpha / static_cast<double>(k),
+                                                std::min(df, std::max(finding.machines[i].shift.df, 1.0)));
+        const double off = y[i] - mean;
+        finding.machines[i].movedDifferently =
+            std::abs(off) > critical * spread && std::abs(std::exp(off) - 1) > settings.threshold;
+    }
+}
+
+// A group's change tested on one line across the machines that made it;
+// none with fewer than kFewestMachines of them timed on both sides.
+std::optional<FleetFinding> testGroup(const Fleet& fleet, const std::vector<FleetGroup>& groups, std::size_t g,
+                                      std::size_t line, double alpha, const FleetSettings& settings)
+{
+    FleetFinding finding;
+    finding.group = g;
+    finding.line = line;
+    std::vector<double> y, v;
+    for (const auto& [m, s] : groups[g].sessions) {
+        const std::optional<LevelShift> shift = fleet.shiftAt(m, line, s);
+        if (!shift)
+            continue;
+        finding.machines.push_back({m, s, *shift, false});
+        y.push_back(shift->logRatio);
+        v.push_back(shift->standardError * shift->standardError);
+    }
+    const std::size_t k = y.size();
+    if (k < kFewestMachines)
+        return std::nullopt;
+    const RandomEffects effect = randomEffects(y, v, alpha);
+    finding.ratio = std::exp(effect.estimate);
+    finding.low = std::exp(effect.low);
+    finding.high = std::exp(effect.high);
+    finding.confidence = 1 - alpha;
+    finding.tau = std::sqrt(effect.tau2);
+    finding.verdict = verdictOf(finding.low, finding.high, finding.ratio, settings.threshold);
+    if (k >= 3) {
+        const double half = studentCritical(alpha, static_cast<double>(k) - 2) *
+                            std::sqrt(effect.tau2 + effect.standardError * effect.standardError);
+        finding.predictionLow = std::exp(effect.estimate - half);
+        finding.predictionHigh = std::exp(effect.estimate + half);
+        markMovedDifferently(finding, y, v, effect, alpha, settings);
+    }
+    return finding;
+}
+
+// Each machine's places at a group's sessions go with its finding on that line.
+void attachPlaces(const Fleet& fleet, FleetReport& report)
+{
     std::map<std::pair<std::size_t, std::size_t>, std::vector<std::size_t>> groupsAt;
     for (std::size_t g = 0; g < report.groups.size(); ++g)
         for (const auto& at : report.groups[g].sessions)
@@ -275,33 +301,60 @@ FleetReport analyseFleet(const std::vector<FleetMachine>& machines, const std::v
     std::map<std::pair<std::size_t, std::size_t>, std::size_t> findingOf;
     for (std::size_t f = 0; f < report.findings.size(); ++f)
         findingOf[{report.findings[f].group, report.findings[f].line}] = f;
-    for (std::size_t p = 0; p < places.size(); ++p) {
-        const auto groups = groupsAt.find({places[p].machine, places[p].session});
-        if (!usable(places[p]) || groups == groupsAt.end())
+    for (std::size_t p = 0; p < fleet.places.size(); ++p) {
+        const auto groups = groupsAt.find({fleet.places[p].machine, fleet.places[p].session});
+        if (!fleet.usable(fleet.places[p]) || groups == groupsAt.end())
             continue;
         for (const std::size_t g : groups->second)
-            if (const auto f = findingOf.find({g, places[p].line}); f != findingOf.end())
+            if (const auto f = findingOf.find({g, fleet.places[p].line}); f != findingOf.end())
                 report.findings[f->second].places.push_back(p);
     }
+}
 
-    // Changes where no fact changed, by machine and session.
-    std::map<std::pair<std::size_t, std::size_t>, std::set<std::size_t>> unexplained;
-    for (const Place& p : places)
-        if (usable(p) && p.kind == PlaceKind::change && changesAt[p.machine][p.session].empty())
-            unexplained[{p.machine, p.session}].insert(p.line);
-    const double fleetAlpha = (1 - settings.level) / static_cast<double>(std::max<std::size_t>(
-                                                            machines.size() * lineCount, 1));
-    for (const auto& [at, lines] : unexplained) {
+// Changes where no fact changed, by machine and session; confirmed where
+// some line's shift holds at the level corrected for every machine and line.
+std::vector<Unexplained> unexplainedOf(const Fleet& fleet, const FleetSettings& settings)
+{
+    std::map<std::pair<std::size_t, std::size_t>, std::set<std::size_t>> byPlace;
+    for (const Place& p : fleet.places)
+        if (fleet.usable(p) && p.kind == PlaceKind::change && fleet.changesAt[p.machine][p.session].empty())
+            byPlace[{p.machine, p.session}].insert(p.line);
+    const double alpha = (1 - settings.level) /
+                         static_cast<double>(std::max<std::size_t>(fleet.machines.size() * fleet.lineCount, 1));
+    std::vector<Unexplained> result;
+    for (const auto& [at, lines] : byPlace) {
         Unexplained named{at.first, at.second, {lines.begin(), lines.end()}, {}, false};
         for (const std::size_t line : named.lines) {
-            const LevelShift shift = shiftAt(at.first, line, at.second).value_or(LevelShift{0, 0, 0});
+            const LevelShift shift = fleet.shiftAt(at.first, line, at.second).value_or(LevelShift{0, 0, 0});
             named.shifts.push_back(shift);
             if (shift.standardError > 0 && shift.df > 0 &&
-                std::abs(shift.logRatio) / shift.standardError > studentCritical(fleetAlpha, shift.df))
+                std::abs(shift.logRatio) / shift.standardError > studentCritical(alpha, shift.df))
                 named.confirmed = true;
         }
-        report.unexplained.push_back(std::move(named));
+        result.push_back(std::move(named));
     }
+    return result;
+}
+
+} // namespace
+
+FleetReport analyseFleet(const std::vector<FleetMachine>& machines, const std::vector<Place>& places,
+                         std::size_t lineCount, const FleetSettings& settings)
+{
+    Fleet fleet{machines, places, lineCount, {}, {}};
+    for (const FleetMachine& machine : machines)
+        fleet.changesAt.push_back(factChangesBySession(machine.facts));
+    findBounds(fleet);
+    FleetReport report;
+    report.groups = groupsOf(fleet);
+    report.tests = report.groups.size() * lineCount;
+    const double alpha = (1 - settings.level) / static_cast<double>(std::max<std::size_t>(report.tests, 1));
+    for (std::size_t g = 0; g < report.groups.size(); ++g)
+        for (std::size_t line = 0; line < lineCount; ++line)
+            if (std::optional<FleetFinding> finding = testGroup(fleet, report.groups, g, line, alpha, settings))
+                report.findings.push_back(std::move(*finding));
+    attachPlaces(fleet, report);
+    report.unexplained = unexplainedOf(fleet, settings);
     return report;
 }
 
