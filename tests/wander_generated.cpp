@@ -2,6 +2,7 @@
 
 #include "read.h"
 #include "robust.h"
+#include "sitting.h"
 #include "summaries.h"
 
 #include <algorithm>
@@ -141,13 +142,9 @@ cpubench::SessionLines linesOf(const Session& session)
         double sum = 0;
         for (const double v : logs)
             sum += v;
-        const double mean = sum / static_cast<double>(logs.size());
-        double squares = 0;
-        for (const double v : logs)
-            squares += (v - mean) * (v - mean);
         lines[l].runs = logs.size();
-        lines[l].mean = mean;
-        lines[l].spread = logs.size() > 1 ? std::sqrt(squares / static_cast<double>(logs.size() - 1)) : 0;
+        lines[l].mean = sum / static_cast<double>(logs.size());
+        lines[l].spread = std::sqrt(cpubench::sampleVariance(logs));
     }
     return lines;
 }

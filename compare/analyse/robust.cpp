@@ -53,4 +53,15 @@ std::vector<Outlier> outliers(const std::vector<double>& times)
     return found;
 }
 
+std::vector<double> pairwiseDifferences(const std::vector<double>& x, const std::vector<double>& y)
+{
+    std::vector<double> differences;
+    differences.reserve(x.size() * y.size());
+    for (const double a : x)
+        for (const double b : y)
+            differences.push_back(b - a);
+    std::sort(differences.begin(), differences.end());
+    return differences;
+}
+
 } // namespace cpubench

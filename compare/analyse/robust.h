@@ -28,4 +28,8 @@ struct Outlier {
 inline constexpr double kOutlierFactor = 1.25;
 std::vector<Outlier> outliers(const std::vector<double>& times);
 
+// Every difference y - x of one value of each, sorted: what the
+// Hodges-Lehmann shift and its rank interval are read from.
+std::vector<double> pairwiseDifferences(const std::vector<double>& x, const std::vector<double>& y);
+
 } // namespace cpubench

@@ -2,6 +2,7 @@
 
 #include "distributions.h"
 #include "ranks.h"
+#include "robust.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,16 +16,6 @@ constexpr double kPi = 3.14159265358979323846;
 // difference of their means.
 constexpr double kShiftVarianceFactor = kPi / 3;
 
-std::vector<double> pairwise(const std::vector<double>& base, const std::vector<double>& other)
-{
-    std::vector<double> differences;
-    differences.reserve(base.size() * other.size());
-    for (const double a : base)
-        for (const double b : other)
-            differences.push_back(b - a);
-    std::sort(differences.begin(), differences.end());
-    return differences;
-}
 
 double middle(const std::vector<double>& sorted)
 {
@@ -89,7 +80,7 @@ Test tTest(const SittingSide& base, const SittingSide& other, std::size_t row)
     Test test;
     const std::vector<double>& x = row == kSummaryRow ? base.summary : base.lines[row];
     const std::vector<double>& y = row == kSummaryRow ? other.summary : other.lines[row];
-    test.shift = middle(pairwise(x, y));
+    test.shift = middle(pairwiseDifferences(x, y));
     const Part a = partOf(base, row), b = partOf(other, row);
     const double spreadA = kShiftVarianceFactor * a.spread / static_cast<double>(a.runs);
     const double spreadB = kShiftVarianceFactor * b.spread / static_cast<double>(b.runs);
@@ -113,7 +104,7 @@ Test exactTest(const SittingSide& base, const SittingSide& other, std::size_t ro
     test.exact = true;
     const std::vector<double>& x = row == kSummaryRow ? base.summary : base.lines[row];
     const std::vector<double>& y = row == kSummaryRow ? other.summary : other.lines[row];
-    test.differences = pairwise(x, y);
+    test.differences = pairwiseDifferences(x, y);
     test.shift = middle(test.differences);
     // U: the pairs where the other run is the faster one (ties count half).
     double u = 0;

@@ -13,14 +13,7 @@ namespace {
 // The sorted differences of the log-times, other minus base, of every pair.
 std::vector<double> pairwiseShifts(const std::vector<double>& base, const std::vector<double>& other)
 {
-    const std::vector<double> x = logTimes(base), y = logTimes(other);
-    std::vector<double> differences;
-    differences.reserve(x.size() * y.size());
-    for (const double a : x)
-        for (const double b : y)
-            differences.push_back(b - a);
-    std::sort(differences.begin(), differences.end());
-    return differences;
+    return pairwiseDifferences(logTimes(base), logTimes(other));
 }
 
 // The verdict of an estimate with its interval (the log-shifts `lowLog`
